@@ -1,0 +1,4 @@
+#pragma once
+
+// Raises StopFlag and wakes both worker loops from their pauses.
+void RaiseStop();
