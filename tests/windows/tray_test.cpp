@@ -1,0 +1,214 @@
+// The tray shell driven through its real window procedure with real
+// messages; only the shell services that would reach outside the process
+// (notification area, popup menu, message box) are recorded instead.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string>
+
+#include "monitor/latency_status.h"
+#include "platform/shell_ops.h"
+#include "resources/resource.h"
+#include "tray/main_window.h"
+#include "tray/tray_icon.h"
+
+namespace {
+
+struct NotifyCall {
+    DWORD message;
+    NOTIFYICONDATAW data;
+};
+
+NotifyCall Calls[16];
+int CallCount;
+int MenuCount;
+HMENU MenuShown;
+UINT MenuFlags;
+POINT MenuPoint;
+HWND MenuOwner;
+int MessageCount;
+std::string MessageText, MessageCaption;
+HWND MessageOwner;
+UINT MessageType;
+
+BOOL RecordNotify(DWORD message, NOTIFYICONDATAW* data)
+{
+    if (CallCount < 16)
+        Calls[CallCount] = NotifyCall{message, *data};
+    ++CallCount;
+    return TRUE;
+}
+
+BOOL RecordMenu(HMENU menu, UINT flags, int x, int y, HWND owner)
+{
+    ++MenuCount;
+    MenuFlags = flags;
+    MenuPoint = POINT{x, y};
+    MenuOwner = owner;
+    // The menu is destroyed once this returns, so its items are read now.
+    wchar_t text[32];
+    EXPECT_EQ(GetMenuItemCount(menu), 2);
+    EXPECT_EQ(GetMenuItemID(menu, 0), UINT(ID_MENU_ABOUT));
+    EXPECT_EQ(GetMenuItemID(menu, 1), UINT(ID_MENU_EXIT));
+    GetMenuStringW(menu, 0, text, 32, MF_BYPOSITION);
+    EXPECT_STREQ(text, L"About");
+    GetMenuStringW(menu, 1, text, 32, MF_BYPOSITION);
+    EXPECT_STREQ(text, L"Exit");
+    MenuShown = menu;
+    return TRUE;
+}
+
+int RecordMessage(HWND owner, const char* text, const char* caption, UINT type)
+{
+    ++MessageCount;
+    MessageOwner = owner;
+    MessageText = text;
+    MessageCaption = caption;
+    MessageType = type;
+    return IDOK;
+}
+
+HWND Window;
+
+class TrayShell : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        Shell = ShellOps{RecordNotify, RecordMenu, RecordMessage};
+        Window = CreateMainWindow(GetModuleHandleW(nullptr));
+    }
+    void SetUp() override
+    {
+        ASSERT_NE(Window, nullptr);
+        CallCount = MenuCount = MessageCount = 0;
+    }
+};
+
+HICON Icon(int id)
+{
+    return LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id));
+}
+
+void ExpectRecord(const NotifyCall& call, DWORD message, int icon, const wchar_t* tip)
+{
+    static const NOTIFYICONDATAW zero = {};
+    const NOTIFYICONDATAW& d = call.data;
+    EXPECT_EQ(call.message, message);
+    EXPECT_EQ(d.cbSize, 976u);
+    EXPECT_EQ(d.hWnd, Window);
+    EXPECT_EQ(d.uID, 1u);
+    EXPECT_EQ(d.uFlags, 7u);
+    EXPECT_EQ(d.uCallbackMessage, 1026u);
+    EXPECT_EQ(d.uVersion, 4u);
+    EXPECT_EQ(d.hIcon, Icon(icon));
+    EXPECT_STREQ(d.szTip, tip);
+    // Nothing else is set: no balloon, no state, no GUID.
+    EXPECT_EQ(d.dwState | d.dwStateMask | d.dwInfoFlags, 0u);
+    EXPECT_EQ(d.szInfo[0] | d.szInfoTitle[0], 0);
+    EXPECT_EQ(memcmp(&d.guidItem, &zero.guidItem, sizeof d.guidItem), 0);
+    EXPECT_EQ(d.hBalloonIcon, nullptr);
+}
+
+}  // namespace
+
+TEST_F(TrayShell, WindowIsHiddenAndNamedFromStrings)
+{
+    wchar_t text[100];
+    EXPECT_TRUE(IsWindow(Window));
+    EXPECT_FALSE(IsWindowVisible(Window));
+    GetWindowTextW(Window, text, 100);
+    EXPECT_STREQ(text, L"vimra");
+    GetClassNameW(Window, text, 100);
+    EXPECT_STREQ(text, L"VIMRA");
+    EXPECT_EQ(MainWindow, Window);
+    EXPECT_EQ(SendMessageW(Window, WM_PAINT, 0, 0), 0);
+}
+
+TEST_F(TrayShell, UpdatePublishesAddThenModify)
+{
+    UpdateTrayStatus(26);
+    ASSERT_EQ(CallCount, 2);
+    ExpectRecord(Calls[0], NIM_ADD, IDI_STATUS_DOWN, L"Starting...");
+    ExpectRecord(Calls[1], NIM_MODIFY, IDI_STATUS_5, L"26ms");
+
+    UpdateTrayStatus(2665);
+    ASSERT_EQ(CallCount, 4);
+    ExpectRecord(Calls[2], NIM_ADD, IDI_STATUS_DOWN, L"Starting...");
+    ExpectRecord(Calls[3], NIM_MODIFY, IDI_STATUS_DOWN, L"Timeout");
+
+    UpdateTrayStatus(679);
+    ExpectRecord(Calls[5], NIM_MODIFY, IDI_STATUS_0, L"679ms");
+}
+
+TEST_F(TrayShell, OnlyRightButtonPressOpensTheMenu)
+{
+    const LPARAM ignored[] = {WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK,
+                              WM_RBUTTONUP, WM_RBUTTONDBLCLK, WM_CONTEXTMENU, NIN_SELECT};
+    for (LPARAM mouse : ignored)
+        EXPECT_EQ(SendMessageW(Window, WM_TRAYCALLBACK, 1, mouse), 0);
+    EXPECT_EQ(MenuCount, 0);
+
+    SetCursorPos(120, 80);
+    POINT cursor;
+    GetCursorPos(&cursor);
+    EXPECT_EQ(SendMessageW(Window, WM_TRAYCALLBACK, 1, WM_RBUTTONDOWN), 0);
+    ASSERT_EQ(MenuCount, 1);
+    EXPECT_EQ(MenuFlags, 0u);
+    EXPECT_EQ(MenuOwner, Window);
+    EXPECT_EQ(MenuPoint.x, cursor.x);
+    EXPECT_EQ(MenuPoint.y, cursor.y);
+    // Loaded for the showing and destroyed right after.
+    EXPECT_FALSE(IsMenu(MenuShown));
+    EXPECT_EQ(CallCount, 0);
+}
+
+TEST_F(TrayShell, AboutShowsTheFixedVersionText)
+{
+    EXPECT_EQ(SendMessageW(Window, WM_COMMAND, ID_MENU_ABOUT, 0), 0);
+    ASSERT_EQ(MessageCount, 1);
+    EXPECT_EQ(MessageText, "Version: 0.71 build: 186");
+    EXPECT_EQ(MessageCaption, "About");
+    EXPECT_EQ(MessageType, UINT(MB_OK));
+    EXPECT_EQ(MessageOwner, nullptr);
+}
+
+TEST_F(TrayShell, AcceleratorCommandGoesToTheDefault)
+{
+    HACCEL accelerators = LoadMainAccelerators(GetModuleHandleW(nullptr));
+    ASSERT_NE(accelerators, nullptr);
+    // Alt+"/" arrives as a system character; the table turns it into 104.
+    MSG message = {Window, WM_SYSCHAR, '/', 1 << 29, 0, {0, 0}};
+    EXPECT_TRUE(TranslateAcceleratorW(Window, accelerators, &message));
+    EXPECT_EQ(SendMessageW(Window, WM_COMMAND, ID_ACCEL_COMMAND, 0), 0);
+    EXPECT_TRUE(IsWindow(Window));
+    EXPECT_EQ(CallCount + MenuCount + MessageCount, 0);
+    EXPECT_EQ(StopFlag.load(), 0u);
+}
+
+// Both ways out end the same way: workers told to stop, exactly one
+// delete keyed by window and id, and the loop ends with 0. Each runs in
+// its own process (see the test list), since the stop is for good.
+void ExpectOrderlyEnd(UINT message, WPARAM command)
+{
+    PostMessageW(Window, message, command, 0);
+    EXPECT_EQ(RunMessageLoop(LoadMainAccelerators(GetModuleHandleW(nullptr))), 0);
+    EXPECT_FALSE(IsWindow(Window));
+    EXPECT_EQ(StopFlag.load(), 1u);
+    ASSERT_EQ(CallCount, 1);
+    EXPECT_EQ(Calls[0].message, DWORD(NIM_DELETE));
+    EXPECT_EQ(Calls[0].data.hWnd, Window);
+    EXPECT_EQ(Calls[0].data.uID, 1u);
+    EXPECT_EQ(Calls[0].data.cbSize, 976u);
+}
+
+TEST_F(TrayShell, EndByExitCommand)
+{
+    ExpectOrderlyEnd(WM_COMMAND, ID_MENU_EXIT);
+}
+
+TEST_F(TrayShell, EndByCloseFromOutside)
+{
+    ExpectOrderlyEnd(WM_CLOSE, 0);
+}
