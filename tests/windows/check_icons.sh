@@ -1,0 +1,27 @@
+#!/bin/sh
+# Regenerates the icons from their art and compares them with the committed
+# ones, so a hand-edited .ico or a generator that drifts is caught.
+# usage: check_icons.sh <source dir> <scratch dir>
+set -u
+src=$1
+out=$2
+rm -rf "$out"
+mkdir -p "$out" || exit 1
+python3 "$src/resources/icongen.py" "$out" || exit 1
+status=0
+for made in "$out"/*.ico; do
+    name=$(basename "$made")
+    if ! cmp "$made" "$src/resources/icons/$name"; then
+        echo "resources/icons/$name differs from what icongen.py makes"
+        status=1
+    fi
+done
+for kept in "$src"/resources/icons/*.ico; do
+    name=$(basename "$kept")
+    if [ ! -e "$out/$name" ]; then
+        echo "resources/icons/$name is not made by icongen.py"
+        status=1
+    fi
+done
+[ $status -eq 0 ] && echo "$(ls "$out" | wc -l) icons match"
+exit $status
