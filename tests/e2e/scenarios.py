@@ -1,0 +1,493 @@
+#!/usr/bin/env python3
+"""End-to-end scenarios for the real vimra.exe under Wine and Xvfb.
+
+Each row starts the program, drives it the way a user would (right-click on
+the tray icon, Exit in its menu) and checks what the user sees: which status
+picture the Wine System Tray window draws, read from the screen, and the
+process exit code. Rows that need a scripted echo host run against a test
+host in a network namespace and are skipped, saying so, when namespaces
+cannot be made here.
+
+usage: scenarios.py --exe BUILD/vimra.exe --responder NATIVE/tests/host/vimra_responder
+                    [--only NAME] [--cycles N]
+"""
+
+import argparse
+import os
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(ROOT, "tests", "host"))
+import testhost  # noqa: E402
+
+NAMESPACE, NS_INDEX = "vimra-e2e", 2
+HOST = testhost.host_address(NS_INDEX)
+LOOP = "127.0.0.1"
+BARS = {137: 5, 136: 4, 135: 3, 134: 2, 133: 1, 141: 0}   # icon -> lit bars
+ANY = frozenset(BARS) | {132}
+SETTLE = 1.5   # how long a band's picture must hold once it is shown
+
+# Takes the icon away from the notification area from outside, as a shell
+# restart does: the program has to notice on its own and add it again.
+# Killing Wine's explorer.exe is no stand-in: the desktop window outlives it
+# while any program runs, so no new explorer can take over and the tray
+# never comes back.
+DROP_ICON_SOURCE = r"""
+#include <windows.h>
+#include <shellapi.h>
+int main()
+{
+    NOTIFYICONDATAW icon = {};
+    icon.cbSize = sizeof icon;
+    icon.hWnd = FindWindowW(L"VIMRA", nullptr);
+    icon.uID = 1;
+    return icon.hWnd != nullptr && Shell_NotifyIconW(NIM_DELETE, &icon) ? 0 : 1;
+}
+"""
+
+
+def band_row(delay, icon):
+    # Four replies of delay..delay+5 ms show as 4/3 of that: 20 -> 26..33,
+    # 100 -> 133..140, 170 -> 226..233, 300 -> 400..406, 400 -> 533..540,
+    # 600 -> 800..806, each well inside its band.
+    turnover = 4 * (1.0 + delay / 1000.0) + 2.0
+    return ("c.band-%dms" % delay, HOST, "reply %d" % delay,
+            [("icon", {icon}, turnover, "settle"), ("steady", {icon}, SETTLE),
+             ("exit", 2.0, "exit")], 1)
+
+
+# name, target, responder command (None: no test host needed), steps, repeat
+SCENARIOS = [
+    ("a.loopback", LOOP, None,
+     [("icon", ANY, 1.5, "first-icon"), ("icon", {137}, 5.0, "five-bars"),
+      ("exit", 1.0, "exit")], 1),
+] + [
+    # Misread, each of these texts could only reach the test host or nothing
+    # at all, so the responder's count shows whether any request went out.
+    ("b.invalid-" + label, target, "reply 0", [("ends", 1.0), ("count", "none")], 1)
+    for label, target in (
+        ("name", "example.invalid"), ("broadcast", "255.255.255.255"), ("empty", ""),
+        ("300-chars", HOST + " " * (300 - len(HOST))), ("fullwidth", "\uff11\uff19\uff18.18.2.2"),
+        ("nul-low-byte", "\u0100" + HOST))
+] + [
+    band_row(delay, icon) for delay, icon in ((20, 137), (100, 136), (170, 135), (300, 134), (400, 133), (600, 141))
+] + [
+    ("d.unreachable", HOST, "unreachable",
+     [("icon", {132}, 1.5, "first-icon"), ("steady", {132}, 6.5), ("count", "some"),
+      ("exit", 2.0, "exit")], 1),
+    ("e.silence", HOST, "reply 0",
+     [("icon", {137}, 6.0, "five-bars"), ("say", "drop"),
+      ("icon", {132}, 5.5, "silence-to-cross"), ("say", "reply 0"),
+      ("icon", {137}, 7.5, "answer-to-bars"), ("exit", 2.0, "exit")], 1),
+    ("f.shell-loses-icon", LOOP, None,
+     [("icon", {137}, 6.0, "five-bars"), ("shell", {137}, 1.0, "icon-back"),
+      ("exit", 1.0, "exit")], 1),
+    ("g.exit-in-flight", HOST, "drop",
+     [("icon", {132}, 1.5, "first-icon"), ("inflight", 3.5), ("exit", 2.0, "exit")], 1),
+    ("h.cycles", LOOP, None, [("icon", ANY, 1.5, None), ("exit", 1.0, "exit")], None),
+]
+
+
+# ---------------------------------------------------------------- pictures
+
+def read_art(name):
+    with open(os.path.join(ROOT, "resources", "icons", "art", name), encoding="ascii") as f:
+        rows = [line.strip() for line in f if line.strip()]
+    assert len(rows) == 16 and all(len(r) == 16 for r in rows), name
+    return rows
+
+
+def status_pictures():
+    """icon id -> 16 rows of W/g/s/. as the tray should show it."""
+    bars = read_art("bars.txt")
+    pictures = {132: read_art("down.txt")}
+    for icon, lit in BARS.items():
+        rows = [list(r) for r in bars]
+        for bar in range(lit, 5):
+            for y in range(13 - bar, 15):
+                rows[y][1 + 3 * bar] = rows[y][2 + 3 * bar] = "g"
+        pictures[icon] = ["".join(r) for r in rows]
+    return pictures
+
+
+def ink_matches(ink, v):
+    # White ink and grey ink are opaque and read exactly. The shadow is only
+    # known to be dark: Wine's tray blends each repaint over the last one, so
+    # it darkens from 169 towards black while the picture stays up, and the
+    # transparent ground keeps whatever the previous picture left there.
+    if ink == "W":
+        return v >= 250
+    if ink == "g":
+        return 150 <= v <= 158
+    if ink == "s":
+        return v <= 172 and not 150 <= v <= 158
+    return True
+
+
+def classify(pixels, width, ox, oy, pictures):
+    """The status picture drawn with its top left at (ox, oy), or None."""
+    for icon, rows in pictures.items():
+        if all(ink_matches(rows[y][x], pixels[(oy + y) * width + ox + x])
+               for y in range(16) for x in range(16)):
+            return icon
+    return None
+
+
+# ------------------------------------------------------------------ screen
+
+def x11(ctx, *args, timeout=10):
+    return subprocess.run(args, env=ctx["env"], capture_output=True, timeout=timeout)
+
+
+def top_windows(ctx):
+    """(id, name, class, w, h, x, y) for every top-level X window."""
+    out = x11(ctx, "xwininfo", "-root", "-children").stdout.decode(errors="replace")
+    found = []
+    for m in re.finditer(r"^\s*(0x[0-9a-f]+) (\"[^\"]*\"|\(has no name\)): \((.*?)\)\s+"
+                         r"(\d+)x(\d+)\+(-?\d+)\+(-?\d+)", out, re.M):
+        found.append((m.group(1), m.group(2).strip('"'), m.group(3))
+                     + tuple(int(m.group(i)) for i in range(4, 8)))
+    return found
+
+
+def observe(ctx):
+    """Which status picture the tray shows first, or None when it shows none."""
+    tray = [w for w in top_windows(ctx) if w[1] == "Wine System Tray"]
+    if not tray:
+        return None
+    _, _, _, w, h, x, y = tray[0]
+    x, y, w, h = max(x, 0), max(y, 0), min(w, 800 - max(x, 0)), min(h, 600 - max(y, 0))
+    raw = x11(ctx, "/usr/bin/import", "-window", "root", "-crop", "%dx%d+%d+%d" % (w, h, x, y),
+              "-depth", "8", "rgb:-").stdout
+    if len(raw) != w * h * 3 or w < 16 or h < 16:
+        return None
+    grey = raw[0::3]
+    # The first icon sits a small margin inside the tray's client area, below
+    # a caption when Wine draws the frame itself.
+    for oy in range(0, h - 15):
+        for ox in range(0, min(12, w - 15)):
+            icon = classify(grey, w, ox, oy, ctx["pictures"])
+            if icon is not None:
+                ctx["icon_at"] = (x + ox + 8, y + oy + 8)
+                return icon
+    return None
+
+
+def wait_for(ctx, accept, within, interval=0.03):
+    """Polls observe() until accept(icon); returns (seconds, icon) or (None, last)."""
+    start = time.monotonic()
+    icon = None
+    while time.monotonic() - start < within:
+        icon = observe(ctx)
+        if accept(icon):
+            return time.monotonic() - start, icon
+        time.sleep(interval)
+    return None, icon
+
+
+def open_menu_and_exit(ctx):
+    """Right-clicks the icon and clicks Exit; returns the click time or an error."""
+    cx, cy = ctx["icon_at"]
+    x11(ctx, "xdotool", "mousemove", str(cx), str(cy), "click", "3")
+    deadline = time.monotonic() + 3.0
+    while time.monotonic() < deadline:
+        for _, name, cls, w, h, x, y in top_windows(ctx):
+            # The popup opens at the cursor; Exit is the second of two items.
+            if "vimra.exe" in cls and abs(x - cx) <= 3 and abs(y - cy) <= 3 and w >= 30 and h >= 20:
+                x11(ctx, "xdotool", "mousemove", str(x + w // 2), str(y + 3 * h // 4))
+                x11(ctx, "xdotool", "click", "1")
+                # The menu acts on the release, the end of the click.
+                clicked = time.monotonic()
+                x11(ctx, "xdotool", "mousemove", "790", "590")
+                return clicked, None
+        time.sleep(0.03)
+    return None, "no menu opened at the icon"
+
+
+# ------------------------------------------------------------------- steps
+
+def launch(ctx, target):
+    ctx["stderr"] = open(os.path.join(ctx["tmp"], "vimra.err"), "w+")
+    return subprocess.Popen(["wine", ctx["exe"], target], env=ctx["env"],
+                            stdout=subprocess.DEVNULL, stderr=ctx["stderr"])
+
+
+def wait_end(proc, within):
+    start = time.monotonic()
+    while proc.poll() is None and time.monotonic() - start < within:
+        time.sleep(0.01)
+    return proc.poll()
+
+
+def responder(ctx, line):
+    return testhost.command(ctx["control"], line) if ctx.get("control") else None
+
+
+def run_step(ctx, proc, step, figures, mark):
+    """Runs one step; returns (new mark, error or None)."""
+    kind = step[0]
+    if kind == "icon":
+        _, ids, within, label = step
+        took, icon = wait_for(ctx, lambda i: i in ids, within - (time.monotonic() - mark))
+        if took is None:
+            return mark, "expected %s within %.1fs, saw %s" % (sorted(ids), within, icon)
+        if label:
+            figures[label] = time.monotonic() - mark
+        return mark, None
+    if kind == "steady":
+        _, ids, seconds = step
+        took, icon = wait_for(ctx, lambda i: i not in ids, seconds)
+        return mark, None if took is None else "showed %s after %.1fs of %s" % (icon, took, sorted(ids))
+    if kind == "say":
+        return time.monotonic(), None if responder(ctx, step[1]) == "ok" else "responder did not take " + step[1]
+    if kind == "count":
+        if not ctx.get("control"):
+            figures["requests"] = "not counted (no test host)"
+            return mark, None
+        count = int(responder(ctx, "count") or -1)
+        figures["requests"] = count
+        ok = count == 0 if step[1] == "none" else count > 0
+        return mark, None if ok else "test host received %d requests" % count
+    if kind == "ends":
+        took, icon = wait_for(ctx, lambda i: i is not None or proc.poll() is not None, step[1])
+        code = proc.poll()
+        if icon is not None:
+            return mark, "an icon (%d) appeared" % icon
+        if code is None:
+            return mark, "still running after %.1fs" % step[1]
+        figures["end"] = time.monotonic() - mark
+        took, icon = wait_for(ctx, lambda i: i is not None, 0.5)
+        if code != 0 or took is not None:
+            return mark, "exit code %s, icon after end: %s" % (code, icon)
+        return mark, None
+    if kind == "inflight":
+        before = int(responder(ctx, "count") or 0)
+        start = time.monotonic()
+        while int(responder(ctx, "count") or 0) == before:
+            if time.monotonic() - start > step[1]:
+                return mark, "no request reached the test host"
+            time.sleep(0.02)
+        return time.monotonic(), None
+    if kind == "shell":
+        _, ids, within, label = step
+        if not ctx.get("drop_icon"):
+            figures[label] = "not measured (no cross compiler for the tray helper)"
+            return mark, None
+        helper = subprocess.Popen(["wine", ctx["drop_icon"]], env=ctx["env"],
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if wait_end(helper, 10.0) != 0:
+            helper.kill()
+            return mark, "could not take the icon away from the tray"
+        gone = time.monotonic()
+        took, icon = wait_for(ctx, lambda i: i in ids, 5.0)
+        if took is None:
+            return mark, "icon not back with %s, saw %s" % (sorted(ids), icon)
+        figures[label] = time.monotonic() - gone
+        return mark, None if figures[label] <= within else "icon back only after %.2fs" % figures[label]
+    if kind == "exit":
+        _, within, label = step
+        clicked, error = open_menu_and_exit(ctx)
+        if error:
+            return mark, error
+        gone = ended = None
+        while time.monotonic() - clicked < within + 3.0 and not (gone and ended):
+            if gone is None and observe(ctx) is None:
+                gone = time.monotonic() - clicked
+            if ended is None and proc.poll() is not None:
+                ended = time.monotonic() - clicked
+            time.sleep(0.01)
+        figures[label], figures["icon-gone"] = ended, gone
+        if ended is None or gone is None:
+            return mark, "after %.1fs: process %s, icon %s" % (
+                within + 3.0, "ended" if ended else "running", "gone" if gone else "shown")
+        took, icon = wait_for(ctx, lambda i: i is not None, 0.6)
+        ctx["stderr"].seek(0)
+        crashed = "Unhandled" in ctx["stderr"].read()
+        if proc.returncode != 0 or took is not None or crashed or ended > within:
+            return mark, "exit code %s after %.2fs, icon back: %s, crash: %s" % (
+                proc.returncode, ended, icon, crashed)
+        return mark, None
+    return mark, "unknown step " + kind
+
+
+def run_once(ctx, target, steps, figures):
+    proc = launch(ctx, target)
+    mark = time.monotonic()
+    try:
+        for step in steps:
+            mark, error = run_step(ctx, proc, step, figures, mark)
+            if error:
+                return "%s: %s" % (step[0], error)
+        return None
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+        if observe(ctx) is not None:
+            # Start the next row from an empty tray.
+            reset_wine(ctx)
+        ctx["stderr"].close()
+
+
+def run_row(ctx, row, cycles):
+    name, target, mode, steps, repeat = row
+    if mode and not ctx.get("control"):
+        if not any(s[0] == "count" for s in steps):
+            return "SKIP", "needs the namespace test host: " + ctx["no_host"], {}
+    if mode and ctx.get("control"):
+        responder(ctx, "reset")
+        if responder(ctx, mode) != "ok":
+            return "FAIL", "responder did not take " + mode, {}
+    merged = {}
+    for _ in range(repeat or cycles):
+        figures = {}
+        error = run_once(ctx, target, steps, figures)
+        for key, value in figures.items():
+            merged.setdefault(key, []).append(value)
+        if error:
+            return "FAIL", error, merged
+    return "PASS", "", merged
+
+
+def show(figures):
+    parts = []
+    for key, values in sorted(figures.items()):
+        numbers = [v for v in values if isinstance(v, (int, float))]
+        if len(numbers) > 1 and all(isinstance(v, float) for v in numbers):
+            parts.append("%s median %.3fs worst %.3fs (n=%d)" % (
+                key, statistics.median(numbers), max(numbers), len(numbers)))
+        elif numbers and isinstance(numbers[-1], float):
+            parts.append("%s=%.3fs" % (key, numbers[-1]))
+        else:
+            parts.append("%s=%s" % (key, values[-1]))
+    return " ".join(parts)
+
+
+# ------------------------------------------------------------- environment
+
+def start_xvfb(ctx):
+    read_end, write_end = os.pipe()
+    ctx["xvfb"] = subprocess.Popen(
+        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "800x600x24", "-nolisten", "tcp"],
+        pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    display = b""
+    deadline = time.monotonic() + 10
+    while not display.endswith(b"\n") and time.monotonic() < deadline:
+        chunk = os.read(read_end, 16)
+        if not chunk:
+            break
+        display += chunk
+    os.close(read_end)
+    if not display.strip():
+        raise RuntimeError("Xvfb did not start")
+    ctx["env"]["DISPLAY"] = ":" + display.decode().strip()
+
+
+def reset_wine(ctx):
+    subprocess.run(["wineserver", "-k"], env=ctx["env"], timeout=30,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(["wineserver", "-w"], env=ctx["env"], timeout=30)
+    subprocess.run(["wineserver", "-p"], env=ctx["env"], timeout=30)
+
+
+def prepare_wine(ctx):
+    quiet = dict(env=ctx["env"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=180)
+    subprocess.run(["wineboot", "-i"], **quiet)
+    # Unmanaged windows: with no window manager on Xvfb, hiding a managed
+    # window waits 2 s for a withdrawal nobody confirms, and the tray hides
+    # itself inside the NIM_DELETE of its last icon, which would add those
+    # 2 s to every Exit.
+    subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed",
+                    "/d", "N", "/f"], **quiet)
+    reset_wine(ctx)
+
+
+def build_drop_icon(ctx):
+    compiler = shutil.which("x86_64-w64-mingw32-g++-posix") or shutil.which("x86_64-w64-mingw32-g++")
+    if not compiler:
+        return
+    source = os.path.join(ctx["tmp"], "drop_icon.cpp")
+    with open(source, "w") as f:
+        f.write(DROP_ICON_SOURCE)
+    target = os.path.join(ctx["tmp"], "drop_icon.exe")
+    if subprocess.run([compiler, "-static", "-o", target, source, "-lshell32"],
+                      timeout=120).returncode == 0:
+        ctx["drop_icon"] = target
+
+
+def start_test_host(ctx, responder_binary):
+    if not responder_binary or not os.access(responder_binary, os.X_OK):
+        ctx["no_host"] = "responder binary not found (%s)" % responder_binary
+    elif not testhost.available():
+        ctx["no_host"] = "network namespaces cannot be made here"
+    elif not testhost.up(NAMESPACE, NS_INDEX):
+        ctx["no_host"] = "could not bring up namespace " + NAMESPACE
+    else:
+        control = os.path.join(ctx["tmp"], "responder.sock")
+        ctx["responder"] = testhost.start_responder(NAMESPACE, responder_binary, control, "reply:0")
+        if ctx["responder"]:
+            ctx["control"] = control
+        else:
+            ctx["no_host"] = "responder did not come up"
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--responder")
+    parser.add_argument("--only", help="run the rows whose name starts with this")
+    parser.add_argument("--cycles", type=int, default=5)
+    args = parser.parse_args()
+    rows = [r for r in SCENARIOS if not args.only or r[0].startswith(args.only)]
+    if not rows:
+        sys.exit("no scenario named " + args.only)
+
+    tmp = tempfile.mkdtemp(prefix="vimra-e2e-")
+    env = dict(os.environ, WINEPREFIX=os.path.join(tmp, "wine"), WINEDEBUG="-all",
+               WINEDLLOVERRIDES="mscoree,mshtml=", LANG="C.UTF-8", LC_ALL="C.UTF-8")
+    ctx = {"tmp": tmp, "env": env, "exe": os.path.abspath(args.exe), "pictures": status_pictures()}
+    failed = passed = skipped = 0
+    started = time.monotonic()
+    try:
+        start_xvfb(ctx)
+        prepare_wine(ctx)
+        build_drop_icon(ctx)
+        start_test_host(ctx, args.responder)
+        for row in rows:
+            row_start = time.monotonic()
+            verdict, error, figures = run_row(ctx, row, args.cycles)
+            failed += verdict == "FAIL"
+            passed += verdict == "PASS"
+            skipped += verdict == "SKIP"
+            print("%s %-22s %s%s (%.1fs)" % (verdict, row[0], show(figures),
+                                            "  -- " + error if error else "",
+                                            time.monotonic() - row_start), flush=True)
+    finally:
+        if ctx.get("responder"):
+            responder(ctx, "quit")
+            try:
+                ctx["responder"].wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                ctx["responder"].kill()
+        if "no_host" not in ctx:
+            testhost.down(NAMESPACE)
+        subprocess.run(["wineserver", "-k"], env=env, timeout=30,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if ctx.get("xvfb"):
+            ctx["xvfb"].terminate()
+            ctx["xvfb"].wait(timeout=10)
+        shutil.rmtree(tmp, ignore_errors=True)
+    print("e2e: %d passed, %d failed, %d skipped in %.0fs" % (
+        passed, failed, skipped, time.monotonic() - started))
+    sys.exit(1 if failed else 0)
+
+
+if __name__ == "__main__":
+    main()
