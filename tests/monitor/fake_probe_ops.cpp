@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "monitor/latency_status.h"
@@ -64,10 +65,15 @@ static void* FakeAllocate(uint32_t size)
 
 static void FakePause(uint32_t ms)
 {
-    if (Fake.pauseCount < kFakeCapacity) {
-        for (uint32_t i = 0; i < 4; ++i)
-            Fake.samplesAtPause[Fake.pauseCount][i] = LatencySamples[i].load();
-        Fake.pauses[Fake.pauseCount++] = ms;
+    {
+        // Both loops pause through here when they run on threads of their own.
+        static std::mutex logLock;
+        std::lock_guard<std::mutex> hold(logLock);
+        if (Fake.pauseCount < kFakeCapacity) {
+            for (uint32_t i = 0; i < 4; ++i)
+                Fake.samplesAtPause[Fake.pauseCount][i] = LatencySamples[i].load();
+            Fake.pauses[Fake.pauseCount++] = ms;
+        }
     }
     // A thousandth of the asked time: threaded tests need time to pass,
     // not to wait it out.
