@@ -25,7 +25,6 @@ TICKS = os.sysconf("SC_CLK_TCK")
 HOST_NAME = "vimra-bench"
 HOST_INDEX = 3
 TRAY_TITLE = "Wine System Tray"
-WHITE = 65535  # ImageMagick's quantum range: a pixel of pure white
 
 
 # ---- Wine prefixes and processes --------------------------------------------
@@ -119,19 +118,39 @@ def open_fds(pid):
         return None
 
 
+def cpu_ns(pid):
+    """Nanoseconds on a CPU of the process's live threads, from schedstat:
+    finer than the clock ticks of utime and stime, for figures near zero."""
+    total = 0
+    try:
+        tasks = os.listdir("/proc/%d/task" % pid)
+    except OSError:
+        return None
+    for task in tasks:
+        text = read_proc(pid, "task/%s/schedstat" % task)
+        if text:
+            total += int(text.split()[0])
+    return total
+
+
 def cpu_snapshot(prefix):
+    """{pid: (image name, CPU seconds)} of one prefix's processes."""
     snapshot = {}
-    for pid in prefix_processes(prefix):
+    for pid, name in prefix_processes(prefix).items():
         seconds = cpu_seconds(pid)
         if seconds is not None:
-            snapshot[pid] = seconds
+            snapshot[pid] = (name, seconds)
     return snapshot
 
 
-def cpu_used(before, after):
-    """Seconds used between two snapshots; a process that appeared in
-    between is charged all it used."""
-    return sum(value - before.get(pid, 0.0) for pid, value in after.items())
+def cpu_by_process(before, after):
+    """{image name: seconds used between two snapshots}; a process that
+    appeared in between is charged all it used."""
+    used = {}
+    for pid, (name, seconds) in after.items():
+        earlier = before.get(pid, (name, 0.0))[1]
+        used[name] = used.get(name, 0.0) + seconds - earlier
+    return used
 
 
 def windows_counts(prefix, wininfo, image):
@@ -165,20 +184,32 @@ def window_geometry(window):
         return None
 
 
-def darkest_pixel(window):
-    text = x_tool("/usr/bin/import", "-silent", "-window", window, "-format", "%[min]", "info:")
-    try:
-        return float(text.strip() or WHITE)
-    except ValueError:
-        return WHITE
+def tray_window():
+    return visible_window("--name", "^%s$" % TRAY_TITLE)
 
 
-def tray_with_icon():
-    """The tray window once something is drawn on its white ground."""
-    tray = visible_window("--name", "^%s$" % TRAY_TITLE)
-    if tray is not None and darkest_pixel(tray) < WHITE:
-        return tray
-    return None
+def capture(window):
+    """{(x, y): (r, g, b)} of a window's pixels, 8 bits a channel."""
+    text = x_tool("/usr/bin/import", "-silent", "-window", window, "-depth", "8", "txt:-")
+    pixels = {}
+    for match in re.finditer(r"^(\d+),(\d+): \((\d+),(\d+),(\d+)", text, re.M):
+        x, y, r, g, b = (int(v) for v in match.groups())
+        pixels[(x, y)] = (r, g, b)
+    return pixels
+
+
+def new_drawing(baseline):
+    """Bounding box (x0, y0, x1, y1) of what the tray shows beyond the
+    baseline picture (ground and other icons), or None."""
+    tray = tray_window()
+    if tray is None:
+        return None
+    changed = [xy for xy, rgb in capture(tray).items() if rgb != baseline.get(xy, (255, 255, 255))]
+    if not changed:
+        return None
+    xs = [x for x, _ in changed]
+    ys = [y for _, y in changed]
+    return min(xs), min(ys), max(xs), max(ys)
 
 
 def wait_for(condition, timeout, step=0.05):
@@ -191,11 +222,13 @@ def wait_for(condition, timeout, step=0.05):
     return None
 
 
-def choose_exit(tray, image):
-    """Right-clicks the first tray icon and clicks Exit, the second of the
-    menu's two items. Returns the time of the click, or None."""
-    x, y, _, _ = window_geometry(tray)
-    x_tool("xdotool", "mousemove", str(x + 10), str(y + 10), "click", "3")
+def choose_exit(box, image):
+    """Right-clicks the icon inside `box` (tray window coordinates) and
+    clicks Exit, the second of the menu's two items. Returns the time of
+    the click, or None."""
+    x, y, _, _ = window_geometry(tray_window())
+    x_tool("xdotool", "mousemove", str(x + (box[0] + box[2]) // 2), str(y + (box[1] + box[3]) // 2),
+           "click", "3")
     menu = wait_for(lambda: visible_window("--classname", "^%s$" % re.escape(image)), 5.0)
     geometry = menu and window_geometry(menu)
     if not geometry:
@@ -240,13 +273,17 @@ def side_by_side(opts, prefixes):
             sys.exit("bench: %s did not start" % key)
     time.sleep(opts.settle)
     before = {key: cpu_snapshot(prefixes[key]) for key in programs}
+    fine_before = {key: cpu_ns(pids[key]) or 0 for key in programs}
     time.sleep(opts.seconds)
     after = {key: cpu_snapshot(prefixes[key]) for key in programs}
+    fine_after = {key: cpu_ns(pids[key]) or 0 for key in programs}
     rows = {}
     for key in programs:
         pid = pids[key]
-        own = after[key].get(pid, 0.0) - before[key].get(pid, 0.0)
-        rows[key] = {"own": own, "prefix": cpu_used(before[key], after[key]),
+        own = after[key].get(pid, ("", 0.0))[1] - before[key].get(pid, ("", 0.0))[1]
+        split = cpu_by_process(before[key], after[key])
+        rows[key] = {"own": own, "fine": (fine_after[key] - fine_before[key]) / 1e6,
+                     "prefix": sum(split.values()), "split": split,
                      "hwm": status_kib(pid, "VmHWM"), "procs": len(after[key])}
     for key in programs:
         stop_prefix(prefixes[key])
@@ -255,24 +292,29 @@ def side_by_side(opts, prefixes):
 
 def start_and_exit(opts, prefix):
     """Start to first drawn tray icon, and Exit chosen in the menu to the
-    end of the process; medians over several runs. An idle program keeps
-    the prefix's desktop up between runs, as a desktop would be."""
+    end of the process; medians over several runs. The idle program keeps
+    an icon of its own in the tray throughout, as a desktop has others:
+    explorer then never hides an emptied tray, which without a window
+    manager costs a fixed 2 s inside the delete."""
     image = os.path.basename(opts.exe).lower()
-    keeper = launch(prefix, opts.idle, str(opts.runs * 40 + 60))
-    find_program(prefix, os.path.basename(opts.idle).lower())
+    keeper = launch(prefix, opts.idle, str(opts.runs * 40 + 60), "icon")
+    if not wait_for(tray_window, 30.0):
+        sys.exit("bench: the idle program's tray icon did not appear")
+    time.sleep(1.0)
+    baseline = capture(tray_window())
     starts, exits, codes = [], [], []
     for _ in range(opts.runs):
-        wait_for(lambda: tray_with_icon() is None, 10.0)
+        wait_for(lambda: new_drawing(baseline) is None, 10.0)
         began = time.monotonic()
         proc = launch(prefix, opts.exe, "127.0.0.1")
-        tray = wait_for(tray_with_icon, 30.0, step=0.02)
-        if tray is None:
+        box = wait_for(lambda: new_drawing(baseline), 30.0, step=0.02)
+        if box is None:
             proc.kill()
             sys.exit("bench: no tray icon appeared")
         starts.append(time.monotonic() - began)
         pid = find_program(prefix, image)
         time.sleep(1.5)
-        clicked = choose_exit(tray, image)
+        clicked = choose_exit(box, image)
         if clicked is None or not wait_for(lambda: process_gone(pid), 15.0, step=0.01):
             stop_prefix(prefix)
             sys.exit("bench: Exit from the tray menu did not end the program")
@@ -369,16 +411,21 @@ def print_table(title, header, rows):
 
 def report_cost(rows, seconds):
     v, p, i = rows["vimra"], rows["ping"], rows["idle"]
-    table = [[name, "%.2f" % r["own"], "%.2f" % r["prefix"], r["procs"], r["hwm"]]
+    table = [[name, "%.2f" % r["own"], "%.1f" % r["fine"], "%.2f" % r["prefix"], r["procs"], r["hwm"]]
              for name, r in (("vimra.exe 127.0.0.1", v), ("wine ping -n 127.0.0.1", p),
                              ("idle.exe", i))]
-    table.append(["ratio vimra/ping", ratio(v["own"], p["own"]), ratio(v["prefix"], p["prefix"]),
-                  "", ratio(v["hwm"], p["hwm"])])
-    table.append(["ratio vimra/idle", ratio(v["own"], i["own"]), ratio(v["prefix"], i["prefix"]),
-                  "", ratio(v["hwm"], i["hwm"])])
-    print_table("Running cost over %d s, side by side (CPU = user+sys from /proc/PID/stat; "
-                "prefix = the program + its wineserver and Wine services)" % seconds,
-                ["program", "CPU s own", "CPU s prefix", "prefix procs", "VmHWM KiB own"], table)
+    for name, other in (("vimra/ping", p), ("vimra/idle", i)):
+        table.append(["ratio " + name, ratio(v["own"], other["own"]), ratio(v["fine"], other["fine"]),
+                      ratio(v["prefix"], other["prefix"]), "", ratio(v["hwm"], other["hwm"])])
+    print_table("Running cost over %d s, side by side (CPU s = user+sys from /proc/PID/stat, "
+                "10 ms ticks; CPU ms = schedstat of the live threads; prefix = the program, "
+                "its wineserver and Wine's services and explorer)" % seconds,
+                ["program", "CPU s own", "CPU ms own", "CPU s prefix", "prefix procs",
+                 "VmHWM KiB own"], table)
+    for name, r in (("vimra", v), ("ping", p), ("idle", i)):
+        parts = sorted(r["split"].items(), key=lambda item: -item[1])
+        print("  %s prefix by process: %s" % (name, ", ".join(
+            "%s %.2f" % (image, used) for image, used in parts if used >= 0.005)))
 
 
 def main():
