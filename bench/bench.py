@@ -91,7 +91,7 @@ def find_program(prefix, image, timeout=20.0):
     end = time.monotonic() + timeout
     while time.monotonic() < end:
         for pid, name in prefix_processes(prefix).items():
-            if name == image:
+            if name == image or name + ".exe" == image:
                 return pid
         time.sleep(0.05)
     return None
