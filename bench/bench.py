@@ -19,43 +19,31 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 sys.path.insert(0, os.path.join(ROOT, "tests", "host"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import testhost  # noqa: E402
+import wine_tray  # noqa: E402
 
 TICKS = os.sysconf("SC_CLK_TCK")
 HOST_NAME = "vimra-bench"
 HOST_INDEX = 3
-TRAY_TITLE = "Wine System Tray"
 
 
 # ---- Wine prefixes and processes --------------------------------------------
-
-def wine_env(prefix):
-    env = dict(os.environ)
-    env["WINEPREFIX"] = prefix
-    env["WINEDEBUG"] = "-all"
-    env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
-    return env
-
 
 def prepare_prefix(prefix):
     if not os.path.exists(os.path.join(prefix, "system.reg")):
         os.makedirs(os.path.dirname(prefix), exist_ok=True)
         print("creating Wine prefix %s ..." % prefix, flush=True)
-        subprocess.run(["wineboot", "-i"], env=wine_env(prefix), stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=300)
-    stop_prefix(prefix)
-    if not os.path.exists(os.path.join(prefix, "system.reg")):
+    if not wine_tray.prepare_prefix(wine_tray.wine_env(prefix)):
         sys.exit("bench: could not create the Wine prefix %s" % prefix)
 
 
 def stop_prefix(prefix):
-    env = wine_env(prefix)
-    subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL, timeout=60)
-    subprocess.run(["wineserver", "-w"], env=env, stderr=subprocess.DEVNULL, timeout=60)
+    wine_tray.stop_prefix(wine_tray.wine_env(prefix))
 
 
 def launch(prefix, program, *args):
-    return subprocess.Popen(["wine", program, *args], env=wine_env(prefix),
+    return subprocess.Popen(["wine", program, *args], env=wine_tray.wine_env(prefix),
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                             start_new_session=True)
 
@@ -155,7 +143,7 @@ def cpu_by_process(before, after):
 
 def windows_counts(prefix, wininfo, image):
     """(threads, handles) as Windows counts them, or (None, None)."""
-    result = subprocess.run(["wine", wininfo, image], env=wine_env(prefix), capture_output=True,
+    result = subprocess.run(["wine", wininfo, image], env=wine_tray.wine_env(prefix), capture_output=True,
                             text=True, timeout=60)
     match = re.search(r"threads (\d+) handles (-?\d+)", result.stdout)
     if not match:
@@ -165,53 +153,6 @@ def windows_counts(prefix, wininfo, image):
 
 # ---- The notification area on the X display ---------------------------------
 
-def x_tool(*args):
-    result = subprocess.run(list(args), capture_output=True, text=True, timeout=10)
-    return result.stdout if result.returncode == 0 else ""
-
-
-def visible_window(*search):
-    ids = x_tool("xdotool", "search", "--onlyvisible", *search).split()
-    return ids[0] if ids else None
-
-
-def window_geometry(window):
-    text = x_tool("xdotool", "getwindowgeometry", "--shell", window)
-    values = dict(line.split("=", 1) for line in text.split() if "=" in line)
-    try:
-        return tuple(int(values[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
-    except KeyError:
-        return None
-
-
-def tray_window():
-    return visible_window("--name", "^%s$" % TRAY_TITLE)
-
-
-def capture(window):
-    """{(x, y): (r, g, b)} of a window's pixels, 8 bits a channel."""
-    text = x_tool("/usr/bin/import", "-silent", "-window", window, "-depth", "8", "txt:-")
-    pixels = {}
-    for match in re.finditer(r"^(\d+),(\d+): \((\d+),(\d+),(\d+)", text, re.M):
-        x, y, r, g, b = (int(v) for v in match.groups())
-        pixels[(x, y)] = (r, g, b)
-    return pixels
-
-
-def new_drawing(baseline):
-    """Bounding box (x0, y0, x1, y1) of what the tray shows beyond the
-    baseline picture (ground and other icons), or None."""
-    tray = tray_window()
-    if tray is None:
-        return None
-    changed = [xy for xy, rgb in capture(tray).items() if rgb != baseline.get(xy, (255, 255, 255))]
-    if not changed:
-        return None
-    xs = [x for x, _ in changed]
-    ys = [y for _, y in changed]
-    return min(xs), min(ys), max(xs), max(ys)
-
-
 def wait_for(condition, timeout, step=0.05):
     end = time.monotonic() + timeout
     while time.monotonic() < end:
@@ -220,24 +161,6 @@ def wait_for(condition, timeout, step=0.05):
             return value
         time.sleep(step)
     return None
-
-
-def choose_exit(box, image):
-    """Right-clicks the icon inside `box` (tray window coordinates) and
-    clicks Exit, the second of the menu's two items. Returns the time of
-    the click, or None."""
-    x, y, _, _ = window_geometry(tray_window())
-    x_tool("xdotool", "mousemove", str(x + (box[0] + box[2]) // 2), str(y + (box[1] + box[3]) // 2),
-           "click", "3")
-    menu = wait_for(lambda: visible_window("--classname", "^%s$" % re.escape(image)), 5.0)
-    geometry = menu and window_geometry(menu)
-    if not geometry:
-        return None
-    mx, my, width, height = geometry
-    x_tool("xdotool", "mousemove", str(mx + width // 2), str(my + height * 3 // 4))
-    clicked = time.monotonic()
-    x_tool("xdotool", "click", "1")
-    return clicked
 
 
 def process_gone(pid):
@@ -296,35 +219,32 @@ def side_by_side(opts, prefixes):
 
 def start_and_exit(opts, prefix):
     """Start to first drawn tray icon, and Exit chosen in the menu to the
-    end of the process; medians over several runs. The idle program keeps
-    an icon of its own in the tray throughout, as a desktop has others:
-    explorer then never hides an emptied tray, which without a window
-    manager costs a fixed 2 s inside the delete."""
+    end of the process; medians over several runs."""
     image = os.path.basename(opts.exe).lower()
-    keeper = launch(prefix, opts.idle, str(opts.runs * 40 + 60), "icon")
-    if not wait_for(tray_window, 30.0):
-        sys.exit("bench: the idle program's tray icon did not appear")
-    time.sleep(1.0)
-    baseline = capture(tray_window())
+    env = wine_tray.wine_env(prefix)
+    pictures = wine_tray.status_pictures()
+
+    def icon_at():
+        return wine_tray.find_status_icon(env, pictures)[1]
+
     starts, exits, codes = [], [], []
     for _ in range(opts.runs):
-        wait_for(lambda: new_drawing(baseline) is None, 10.0)
         began = time.monotonic()
         proc = launch(prefix, opts.exe, "127.0.0.1")
-        box = wait_for(lambda: new_drawing(baseline), 30.0, step=0.02)
-        if box is None:
+        at = wait_for(icon_at, 30.0, step=0.02)
+        if at is None:
             proc.kill()
             sys.exit("bench: no tray icon appeared")
         starts.append(time.monotonic() - began)
         pid = find_program(prefix, image)
         time.sleep(1.5)
-        clicked = choose_exit(box, image)
+        clicked = wine_tray.click_exit(env, *at, image)
         if clicked is None or not wait_for(lambda: process_gone(pid), 15.0, step=0.01):
             stop_prefix(prefix)
             sys.exit("bench: Exit from the tray menu did not end the program")
         exits.append(time.monotonic() - clicked)
         codes.append(proc.wait(timeout=15))
-    keeper.kill()
+        wait_for(lambda: icon_at() is None, 10.0)
     stop_prefix(prefix)
     return statistics.median(starts), statistics.median(exits), starts, exits, codes
 
@@ -486,8 +406,8 @@ def main():
                     ["measure", "median s", "runs s"],
                     [["start to first drawn tray icon", "%.2f" % start,
                       " ".join("%.2f" % t for t in starts)],
-                     ["Exit clicked in the menu to process end", "%.2f" % finish,
-                      " ".join("%.2f" % t for t in exits)],
+                     ["Exit clicked in the menu to process end", "%.3f" % finish,
+                      " ".join("%.3f" % t for t in exits)],
                      ["exit codes", "", " ".join(str(c) for c in codes)]])
 
         if host:

@@ -33,10 +33,7 @@ done
 
 mkdir -p "$dir"
 echo "building into $dir ..."
-cmake -S "$root" -B "$dir/win" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DVIMRA_TESTS=OFF >"$dir/configure.log" 2>&1 ||
-    { cat "$dir/configure.log"; exit 1; }
-ninja -C "$dir/win" vimra >"$dir/build.log" 2>&1 || { cat "$dir/build.log"; exit 1; }
+"$root/tools/build-exe.sh" "$dir/win" >/dev/null
 $cross -std=c++17 -Wall -Wextra -Os -s -static -municode -mwindows \
     -o "$dir/idle.exe" "$here/idle.cpp"
 $cross -std=c++17 -Wall -Wextra -Os -s -static -municode \

@@ -1,5 +1,7 @@
 #include "monitor/latency_status.h"
 
+#include "resources/resource.h"
+
 std::atomic<uint32_t> LatencySamples[kSampleCount];
 std::atomic<uint32_t> StopFlag;
 
@@ -39,11 +41,11 @@ void FormatStatusLabel(uint32_t displayValue, char16_t* label)
 
 uint16_t SelectStatusIcon(uint32_t displayValue)
 {
-    if (displayValue <= 100) return kStatusIcon5;
-    if (displayValue <= 150) return kStatusIcon4;
-    if (displayValue <= 250) return kStatusIcon3;
-    if (displayValue <= 450) return kStatusIcon2;
-    if (displayValue <= 650) return kStatusIcon1;
-    if (displayValue <= 900) return kStatusIcon0;
-    return kStatusIconDown;
+    if (displayValue <= 100) return IDI_STATUS_5;
+    if (displayValue <= 150) return IDI_STATUS_4;
+    if (displayValue <= 250) return IDI_STATUS_3;
+    if (displayValue <= 450) return IDI_STATUS_2;
+    if (displayValue <= 650) return IDI_STATUS_1;
+    if (displayValue <= 900) return IDI_STATUS_0;
+    return IDI_STATUS_DOWN;
 }

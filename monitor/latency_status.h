@@ -8,15 +8,6 @@ constexpr uint32_t kSampleNoReply = 1999;
 
 constexpr uint32_t kSampleCount = 4;
 
-// Status icon identifiers; the resource header uses the same numbers.
-constexpr uint16_t kStatusIconDown = 132;
-constexpr uint16_t kStatusIcon1 = 133;
-constexpr uint16_t kStatusIcon2 = 134;
-constexpr uint16_t kStatusIcon3 = 135;
-constexpr uint16_t kStatusIcon4 = 136;
-constexpr uint16_t kStatusIcon5 = 137;
-constexpr uint16_t kStatusIcon0 = 141;
-
 // Room for "Timeout" and its terminator.
 constexpr uint32_t kStatusLabelUnits = 8;
 
@@ -34,4 +25,5 @@ uint32_t ComputeDisplayValue(uint32_t s0, uint32_t s1, uint32_t s2, uint32_t s3)
 // hold at least kStatusLabelUnits units.
 void FormatStatusLabel(uint32_t displayValue, char16_t* label);
 
+// One of the status icons of the resource header (IDI_STATUS_*).
 uint16_t SelectStatusIcon(uint32_t displayValue);

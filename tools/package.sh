@@ -16,15 +16,11 @@ dist=${VIMRA_DIST:-$root/dist}
 version=$(sed -n 's/.*VALUE "FileVersion", "\([0-9.]*\)".*/\1/p' "$root/resources/vimra.rc")
 [ -n "$version" ] || { echo "package: no FileVersion in resources/vimra.rc" >&2; exit 1; }
 
-mkdir -p "$build"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DVIMRA_TESTS=OFF >"$build/configure.log" 2>&1 ||
-    { cat "$build/configure.log"; exit 1; }
-ninja -C "$build" vimra >"$build/build.log" 2>&1 || { cat "$build/build.log"; exit 1; }
+exe=$("$root/tools/build-exe.sh" "$build")
 
 mkdir -p "$dist"
 zip="$dist/vimra-$version-win64.zip"
-python3 - "$zip" "$build/vimra.exe" "$root/README.md" "$root/LICENSE" <<'PY'
+python3 - "$zip" "$exe" "$root/README.md" "$root/LICENSE" <<'PY'
 import os
 import sys
 import zipfile

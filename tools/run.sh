@@ -5,9 +5,9 @@ set -eu
 [ $# -ge 1 ] || { echo "usage: $0 IPV4-ADDRESS" >&2; exit 2; }
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${VIMRA_BUILD:-$ROOT/build}
-"$ROOT/tools/build.sh" --target vimra
+EXE=$("$ROOT/tools/build-exe.sh" "$BUILD/exe")
 export WINEPREFIX=${WINEPREFIX:-$BUILD/wineprefix} WINEDEBUG=-all
 if [ -n "${DISPLAY:-}" ]; then
-  exec wine "$BUILD/win/vimra.exe" "$1"
+  exec wine "$EXE" "$1"
 fi
-exec xvfb-run -a wine "$BUILD/win/vimra.exe" "$1"
+exec xvfb-run -a wine "$EXE" "$1"

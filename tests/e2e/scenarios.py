@@ -14,7 +14,6 @@ usage: scenarios.py --exe BUILD/vimra.exe --responder NATIVE/tests/host/vimra_re
 
 import argparse
 import os
-import re
 import shutil
 import statistics
 import subprocess
@@ -25,12 +24,12 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "tests", "host"))
 import testhost  # noqa: E402
+import wine_tray  # noqa: E402
 
 NAMESPACE, NS_INDEX = "vimra-e2e", 2
 HOST = testhost.host_address(NS_INDEX)
 LOOP = "127.0.0.1"
-BARS = {137: 5, 136: 4, 135: 3, 134: 2, 133: 1, 141: 0}   # icon -> lit bars
-ANY = frozenset(BARS) | {132}
+ANY = frozenset(wine_tray.LIT_BARS) | {132}
 SETTLE = 1.5   # how long a band's picture must hold once it is shown
 
 # Takes the icon away from the notification area from outside, as a shell
@@ -38,18 +37,7 @@ SETTLE = 1.5   # how long a band's picture must hold once it is shown
 # Killing Wine's explorer.exe is no stand-in: the desktop window outlives it
 # while any program runs, so no new explorer can take over and the tray
 # never comes back.
-DROP_ICON_SOURCE = r"""
-#include <windows.h>
-#include <shellapi.h>
-int main()
-{
-    NOTIFYICONDATAW icon = {};
-    icon.cbSize = sizeof icon;
-    icon.hWnd = FindWindowW(L"VIMRA", nullptr);
-    icon.uID = 1;
-    return icon.hWnd != nullptr && Shell_NotifyIconW(NIM_DELETE, &icon) ? 0 : 1;
-}
-"""
+DROP_ICON_SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "drop_icon.cpp")
 
 
 def band_row(delay, icon):
@@ -94,89 +82,14 @@ SCENARIOS = [
 ]
 
 
-# ---------------------------------------------------------------- pictures
-
-def read_art(name):
-    with open(os.path.join(ROOT, "resources", "icons", "art", name), encoding="ascii") as f:
-        rows = [line.strip() for line in f if line.strip()]
-    assert len(rows) == 16 and all(len(r) == 16 for r in rows), name
-    return rows
-
-
-def status_pictures():
-    """icon id -> 16 rows of W/g/s/. as the tray should show it."""
-    bars = read_art("bars.txt")
-    pictures = {132: read_art("down.txt")}
-    for icon, lit in BARS.items():
-        rows = [list(r) for r in bars]
-        for bar in range(lit, 5):
-            for y in range(13 - bar, 15):
-                rows[y][1 + 3 * bar] = rows[y][2 + 3 * bar] = "g"
-        pictures[icon] = ["".join(r) for r in rows]
-    return pictures
-
-
-def ink_matches(ink, v):
-    # White ink and grey ink are opaque and read exactly. The shadow is only
-    # known to be dark: Wine's tray blends each repaint over the last one, so
-    # it darkens from 169 towards black while the picture stays up, and the
-    # transparent ground keeps whatever the previous picture left there.
-    if ink == "W":
-        return v >= 250
-    if ink == "g":
-        return 150 <= v <= 158
-    if ink == "s":
-        return v <= 172 and not 150 <= v <= 158
-    return True
-
-
-def classify(pixels, width, ox, oy, pictures):
-    """The status picture drawn with its top left at (ox, oy), or None."""
-    for icon, rows in pictures.items():
-        if all(ink_matches(rows[y][x], pixels[(oy + y) * width + ox + x])
-               for y in range(16) for x in range(16)):
-            return icon
-    return None
-
-
 # ------------------------------------------------------------------ screen
-
-def x11(ctx, *args, timeout=10):
-    return subprocess.run(args, env=ctx["env"], capture_output=True, timeout=timeout)
-
-
-def top_windows(ctx):
-    """(id, name, class, w, h, x, y) for every top-level X window."""
-    out = x11(ctx, "xwininfo", "-root", "-children").stdout.decode(errors="replace")
-    found = []
-    for m in re.finditer(r"^\s*(0x[0-9a-f]+) (\"[^\"]*\"|\(has no name\)): \((.*?)\)\s+"
-                         r"(\d+)x(\d+)\+(-?\d+)\+(-?\d+)", out, re.M):
-        found.append((m.group(1), m.group(2).strip('"'), m.group(3))
-                     + tuple(int(m.group(i)) for i in range(4, 8)))
-    return found
-
 
 def observe(ctx):
     """Which status picture the tray shows first, or None when it shows none."""
-    tray = [w for w in top_windows(ctx) if w[1] == "Wine System Tray"]
-    if not tray:
-        return None
-    _, _, _, w, h, x, y = tray[0]
-    x, y, w, h = max(x, 0), max(y, 0), min(w, 800 - max(x, 0)), min(h, 600 - max(y, 0))
-    raw = x11(ctx, "/usr/bin/import", "-window", "root", "-crop", "%dx%d+%d+%d" % (w, h, x, y),
-              "-depth", "8", "rgb:-").stdout
-    if len(raw) != w * h * 3 or w < 16 or h < 16:
-        return None
-    grey = raw[0::3]
-    # The first icon sits a small margin inside the tray's client area, below
-    # a caption when Wine draws the frame itself.
-    for oy in range(0, h - 15):
-        for ox in range(0, min(12, w - 15)):
-            icon = classify(grey, w, ox, oy, ctx["pictures"])
-            if icon is not None:
-                ctx["icon_at"] = (x + ox + 8, y + oy + 8)
-                return icon
-    return None
+    icon, at = wine_tray.find_status_icon(ctx["env"], ctx["pictures"])
+    if icon is not None:
+        ctx["icon_at"] = at
+    return icon
 
 
 def wait_for(ctx, accept, within, interval=0.03):
@@ -189,25 +102,6 @@ def wait_for(ctx, accept, within, interval=0.03):
             return time.monotonic() - start, icon
         time.sleep(interval)
     return None, icon
-
-
-def open_menu_and_exit(ctx):
-    """Right-clicks the icon and clicks Exit; returns the click time or an error."""
-    cx, cy = ctx["icon_at"]
-    x11(ctx, "xdotool", "mousemove", str(cx), str(cy), "click", "3")
-    deadline = time.monotonic() + 3.0
-    while time.monotonic() < deadline:
-        for _, name, cls, w, h, x, y in top_windows(ctx):
-            # The popup opens at the cursor; Exit is the second of two items.
-            if "vimra.exe" in cls and abs(x - cx) <= 3 and abs(y - cy) <= 3 and w >= 30 and h >= 20:
-                x11(ctx, "xdotool", "mousemove", str(x + w // 2), str(y + 3 * h // 4))
-                x11(ctx, "xdotool", "click", "1")
-                # The menu acts on the release, the end of the click.
-                clicked = time.monotonic()
-                x11(ctx, "xdotool", "mousemove", "790", "590")
-                return clicked, None
-        time.sleep(0.03)
-    return None, "no menu opened at the icon"
 
 
 # ------------------------------------------------------------------- steps
@@ -292,9 +186,9 @@ def run_step(ctx, proc, step, figures, mark):
         return mark, None if figures[label] <= within else "icon back only after %.2fs" % figures[label]
     if kind == "exit":
         _, within, label = step
-        clicked, error = open_menu_and_exit(ctx)
-        if error:
-            return mark, error
+        clicked = wine_tray.click_exit(ctx["env"], *ctx["icon_at"], "vimra.exe")
+        if clicked is None:
+            return mark, "no menu opened at the icon"
         gone = ended = None
         while time.monotonic() - clicked < within + 3.0 and not (gone and ended):
             if gone is None and observe(ctx) is None:
@@ -391,33 +285,16 @@ def start_xvfb(ctx):
 
 
 def reset_wine(ctx):
-    subprocess.run(["wineserver", "-k"], env=ctx["env"], timeout=30,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    subprocess.run(["wineserver", "-w"], env=ctx["env"], timeout=30)
+    wine_tray.stop_prefix(ctx["env"])
     subprocess.run(["wineserver", "-p"], env=ctx["env"], timeout=30)
-
-
-def prepare_wine(ctx):
-    quiet = dict(env=ctx["env"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=180)
-    subprocess.run(["wineboot", "-i"], **quiet)
-    # Unmanaged windows: with no window manager on Xvfb, hiding a managed
-    # window waits 2 s for a withdrawal nobody confirms, and the tray hides
-    # itself inside the NIM_DELETE of its last icon, which would add those
-    # 2 s to every Exit.
-    subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed",
-                    "/d", "N", "/f"], **quiet)
-    reset_wine(ctx)
 
 
 def build_drop_icon(ctx):
     compiler = shutil.which("x86_64-w64-mingw32-g++-posix") or shutil.which("x86_64-w64-mingw32-g++")
     if not compiler:
         return
-    source = os.path.join(ctx["tmp"], "drop_icon.cpp")
-    with open(source, "w") as f:
-        f.write(DROP_ICON_SOURCE)
     target = os.path.join(ctx["tmp"], "drop_icon.exe")
-    if subprocess.run([compiler, "-static", "-o", target, source, "-lshell32"],
+    if subprocess.run([compiler, "-static", "-o", target, DROP_ICON_SOURCE, "-lshell32"],
                       timeout=120).returncode == 0:
         ctx["drop_icon"] = target
 
@@ -450,14 +327,15 @@ def main():
         sys.exit("no scenario named " + args.only)
 
     tmp = tempfile.mkdtemp(prefix="vimra-e2e-")
-    env = dict(os.environ, WINEPREFIX=os.path.join(tmp, "wine"), WINEDEBUG="-all",
-               WINEDLLOVERRIDES="mscoree,mshtml=", LANG="C.UTF-8", LC_ALL="C.UTF-8")
-    ctx = {"tmp": tmp, "env": env, "exe": os.path.abspath(args.exe), "pictures": status_pictures()}
+    env = wine_tray.wine_env(os.path.join(tmp, "wine"),
+                             dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8"))
+    ctx = {"tmp": tmp, "env": env, "exe": os.path.abspath(args.exe), "pictures": wine_tray.status_pictures()}
     failed = passed = skipped = 0
     started = time.monotonic()
     try:
         start_xvfb(ctx)
-        prepare_wine(ctx)
+        wine_tray.prepare_prefix(env)
+        reset_wine(ctx)
         build_drop_icon(ctx)
         start_test_host(ctx, args.responder)
         for row in rows:
@@ -478,8 +356,7 @@ def main():
                 ctx["responder"].kill()
         if "no_host" not in ctx:
             testhost.down(NAMESPACE)
-        subprocess.run(["wineserver", "-k"], env=env, timeout=30,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wine_tray.stop_prefix(env)
         if ctx.get("xvfb"):
             ctx["xvfb"].terminate()
             ctx["xvfb"].wait(timeout=10)

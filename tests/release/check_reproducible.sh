@@ -21,13 +21,9 @@ build_copy() {
     # build path leaking into the exe shows up as a difference.
     root=$work/$1
     mkdir -p "$root/src"
-    (cd "$src" && tar -cf - CMakeLists.txt cmake monitor platform tray resources) |
+    (cd "$src" && tar -cf - CMakeLists.txt cmake monitor platform tray resources tools) |
         tar -C "$root/src" -xf -
-    cmake -S "$root/src" -B "$root/out" -G Ninja \
-        -DCMAKE_TOOLCHAIN_FILE="$root/src/cmake/mingw-w64-x86_64.cmake" \
-        -DCMAKE_BUILD_TYPE=Release -DVIMRA_TESTS=OFF >"$root/configure.log" 2>&1 ||
-        { cat "$root/configure.log"; exit 1; }
-    ninja -C "$root/out" vimra >"$root/build.log" 2>&1 || { cat "$root/build.log"; exit 1; }
+    "$root/src/tools/build-exe.sh" "$root/out" >/dev/null
 }
 
 build_copy a

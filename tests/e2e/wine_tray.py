@@ -1,0 +1,145 @@
+"""Wine prefixes and Wine's notification area on an X display, for the
+scripts that drive the real program: the end-to-end scenarios and the bench."""
+
+import os
+import re
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "resources"))
+import icongen  # noqa: E402
+
+TRAY_TITLE = "Wine System Tray"
+LIT_BARS = {137: 5, 136: 4, 135: 3, 134: 2, 133: 1, 141: 0}   # status icon -> lit bars
+
+
+def wine_env(prefix, base=None):
+    env = dict(base if base is not None else os.environ)
+    env.update(WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+    return env
+
+
+def stop_prefix(env):
+    for flag in ("-k", "-w"):
+        subprocess.run(["wineserver", flag], env=env, timeout=60,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def prepare_prefix(env):
+    """Creates the prefix when it is new; returns whether it exists."""
+    quiet = dict(env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+    subprocess.run(["wineboot", "-i"], **quiet)
+    # Unmanaged windows: with no window manager on Xvfb, hiding a managed
+    # window waits 2 s for a withdrawal nobody confirms, and the tray hides
+    # itself inside the NIM_DELETE of its last icon, which would add those
+    # 2 s to every Exit.
+    subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed",
+                    "/d", "N", "/f"], **quiet)
+    stop_prefix(env)
+    return os.path.exists(os.path.join(env["WINEPREFIX"], "system.reg"))
+
+
+def x11(env, *args, timeout=10):
+    return subprocess.run(args, env=env, capture_output=True, timeout=timeout)
+
+
+def top_windows(env):
+    """(id, name, class, w, h, x, y) for every top-level X window."""
+    out = x11(env, "xwininfo", "-root", "-children").stdout.decode(errors="replace")
+    found = []
+    for m in re.finditer(r"^\s*(0x[0-9a-f]+) (\"[^\"]*\"|\(has no name\)): \((.*?)\)\s+"
+                         r"(\d+)x(\d+)\+(-?\d+)\+(-?\d+)", out, re.M):
+        found.append((m.group(1), m.group(2).strip('"'), m.group(3))
+                     + tuple(int(m.group(i)) for i in range(4, 8)))
+    return found
+
+
+def tray_box(env):
+    """(x, y, w, h) of the tray window's part on the screen, or None."""
+    tray = [w for w in top_windows(env) if w[1] == TRAY_TITLE]
+    if not tray:
+        return None
+    out = x11(env, "xwininfo", "-root").stdout.decode(errors="replace")
+    screen = [int(v) for v in re.findall(r"^\s*(?:Width|Height): (\d+)", out, re.M)] or [800, 600]
+    _, _, _, w, h, x, y = tray[0]
+    x, y = max(x, 0), max(y, 0)
+    return x, y, min(w, screen[0] - x), min(h, screen[1] - y)
+
+
+def grab(env, box):
+    """The screen's 8-bit RGB bytes inside box, row by row, or None."""
+    x, y, w, h = box
+    raw = x11(env, "/usr/bin/import", "-silent", "-window", "root",
+              "-crop", "%dx%d+%d+%d" % (w, h, x, y), "-depth", "8", "rgb:-").stdout
+    return raw if len(raw) == w * h * 3 else None
+
+
+def status_pictures():
+    """Status icon id -> 16 rows of W/g/s/. as the tray should show it."""
+    bars = icongen.read_art("bars.txt")
+    pictures = {132: icongen.read_art("down.txt")}
+    for icon, lit in LIT_BARS.items():
+        pictures[icon] = icongen.light_bars(bars, lit)
+    return pictures
+
+
+def ink_matches(ink, v):
+    # White ink and grey ink are opaque and read exactly. The shadow is only
+    # known to be dark: Wine's tray blends each repaint over the last one, so
+    # it darkens from 169 towards black while the picture stays up, and the
+    # transparent ground keeps whatever the previous picture left there.
+    if ink == "W":
+        return v >= 250
+    if ink == "g":
+        return 150 <= v <= 158
+    if ink == "s":
+        return v <= 172 and not 150 <= v <= 158
+    return True
+
+
+def classify(pixels, width, ox, oy, pictures):
+    """The status picture drawn with its top left at (ox, oy), or None."""
+    for icon, rows in pictures.items():
+        if all(ink_matches(rows[y][x], pixels[(oy + y) * width + ox + x])
+               for y in range(16) for x in range(16)):
+            return icon
+    return None
+
+
+def find_status_icon(env, pictures):
+    """(status icon id, its centre on the screen) of the first icon the
+    tray draws, or (None, None) when it draws none of them."""
+    box = tray_box(env)
+    raw = box and box[2] >= 16 and box[3] >= 16 and grab(env, box)
+    if not raw:
+        return None, None
+    x, y, w, h = box
+    grey = raw[0::3]
+    # The first icon sits a small margin inside the tray's client area, below
+    # a caption when Wine draws the frame itself.
+    for oy in range(0, h - 15):
+        for ox in range(0, min(12, w - 15)):
+            icon = classify(grey, w, ox, oy, pictures)
+            if icon is not None:
+                return icon, (x + ox + 8, y + oy + 8)
+    return None, None
+
+
+def click_exit(env, x, y, image, within=3.0):
+    """Right-clicks the icon at screen (x, y) and clicks Exit, the second of
+    the two items of the menu `image` opens at the cursor. Returns the time
+    of the click, or None when no menu opened."""
+    x11(env, "xdotool", "mousemove", str(x), str(y), "click", "3")
+    deadline = time.monotonic() + within
+    while time.monotonic() < deadline:
+        for _, _, cls, w, h, mx, my in top_windows(env):
+            if image in cls.lower() and abs(mx - x) <= 3 and abs(my - y) <= 3 and w >= 30 and h >= 20:
+                x11(env, "xdotool", "mousemove", str(mx + w // 2), str(my + 3 * h // 4))
+                x11(env, "xdotool", "click", "1")
+                # The menu acts on the release, the end of the click.
+                clicked = time.monotonic()
+                x11(env, "xdotool", "mousemove", "9999", "9999")  # out of the way
+                return clicked
+        time.sleep(0.03)
+    return None
