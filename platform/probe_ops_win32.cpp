@@ -7,6 +7,7 @@
 #include <cstddef>
 
 #include "platform/probe_ops.h"
+#include "platform/system_dlls.h"
 
 static_assert(offsetof(ICMP_ECHO_REPLY, Status) == kReplyStatusOffset, "reply layout");
 static_assert(offsetof(ICMP_ECHO_REPLY, RoundTripTime) == kReplyRoundTripOffset, "reply layout");
@@ -15,6 +16,36 @@ static_assert(INADDR_NONE == kAddressNone, "inet_addr failure value");
 // Manual-reset, so that once raised every later pause returns at once.
 static HANDLE StopSignal = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 
+// The echo calls, taken from the System32 copy of iphlpapi.dll when the
+// first echo handle is opened. iphlpapi is not a KnownDLL, so a static
+// import would load whatever iphlpapi.dll lies in the program's folder.
+// Written on the main thread before any worker thread exists.
+static decltype(&IcmpCreateFile) CreateEchoHandle;
+static decltype(&IcmpSendEcho) SendEchoRequest;
+static decltype(&IcmpCloseHandle) CloseEchoHandle;
+
+template <typename Call>
+static bool FindCall(HMODULE module, const char* name, Call* call)
+{
+    FARPROC found = GetProcAddress(module, name);
+    // Through void(*)() so the compiler accepts the change of signature.
+    *call = reinterpret_cast<Call>(reinterpret_cast<void (*)()>(found));
+    return found != nullptr;
+}
+
+static bool LoadEchoCalls()
+{
+    if (CreateEchoHandle != nullptr)
+        return true;
+    HMODULE icmp = LoadSystem32Library(L"iphlpapi.dll");
+    if (icmp == nullptr)
+        return false;
+    // The handle opener last: once it is set, all three are there.
+    return FindCall(icmp, "IcmpSendEcho", &SendEchoRequest) &&
+           FindCall(icmp, "IcmpCloseHandle", &CloseEchoHandle) &&
+           FindCall(icmp, "IcmpCreateFile", &CreateEchoHandle);
+}
+
 static uint32_t WinParseAddress(const char* text)
 {
     return inet_addr(text);
@@ -22,20 +53,22 @@ static uint32_t WinParseAddress(const char* text)
 
 static void* WinOpenEcho()
 {
-    HANDLE echo = IcmpCreateFile();
+    if (!LoadEchoCalls())
+        return nullptr;
+    HANDLE echo = CreateEchoHandle();
     return echo == INVALID_HANDLE_VALUE ? nullptr : echo;
 }
 
 static uint32_t WinSendEcho(void* echo, uint32_t address, const void* payload, uint16_t payloadSize,
                             void* reply, uint32_t replySize, uint32_t timeoutMs)
 {
-    return IcmpSendEcho(echo, address, const_cast<void*>(payload), payloadSize, nullptr, reply,
-                        replySize, timeoutMs);
+    return SendEchoRequest(echo, address, const_cast<void*>(payload), payloadSize, nullptr, reply,
+                           replySize, timeoutMs);
 }
 
 static void WinCloseEcho(void* echo)
 {
-    IcmpCloseHandle(echo);
+    CloseEchoHandle(echo);
 }
 
 static void* WinAllocateBlock(uint32_t size)

@@ -2,11 +2,15 @@
 #include <shellapi.h>
 
 #include "monitor/probe_target.h"
+#include "platform/system_dlls.h"
 #include "tray/main_window.h"
 #include "tray/shutdown.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
+    // Before anything can load a DLL by name: the program's folder may be a
+    // Downloads folder holding anything at all.
+    RestrictDllSearchToSystem32();
     if (CreateMainWindow(instance) == nullptr)
         return 0;
     HACCEL accelerators = LoadMainAccelerators(instance);

@@ -14,6 +14,7 @@ usage: scenarios.py --exe BUILD/vimra.exe --responder NATIVE/tests/host/vimra_re
 
 import argparse
 import os
+import re
 import shutil
 import statistics
 import subprocess
@@ -38,6 +39,14 @@ SETTLE = 1.5   # how long a band's picture must hold once it is shown
 # while any program runs, so no new explorer can take over and the tray
 # never comes back.
 DROP_ICON_SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "drop_icon.cpp")
+
+# A DLL left beside the program under a system DLL's name. Windows looks in
+# the program's folder first for any DLL that is not a KnownDLL; these
+# overrides make Wine search the same way instead of preferring its own.
+PLANTED_SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "planted_dll.cpp")
+PLANTED = ("iphlpapi", "imm32", "version")
+PLANTED_OVERRIDES = "mscoree,mshtml=;%s=n,b" % ",".join(PLANTED)
+WINE_DLLS = ("/usr/lib/x86_64-linux-gnu/wine/x86_64-windows", "/usr/lib/wine/x86_64-windows")
 
 
 def band_row(delay, icon):
@@ -79,7 +88,25 @@ SCENARIOS = [
     ("g.exit-in-flight", HOST, "drop",
      [("icon", {132}, 1.5, "first-icon"), ("inflight", 3.5), ("exit", 2.0, "exit")], 1),
     ("h.cycles", LOOP, None, [("icon", ANY, 1.5, None), ("exit", 1.0, "exit")], None),
+    # The box's own message loop runs on the main thread while it is open:
+    # the icon must go on following the host and the menu must still work.
+    ("i.about-open", HOST, "reply 0",
+     [("icon", {137}, 6.0, "five-bars"), ("about", 3.0), ("say", "reply 300"),
+      ("icon", {134}, 7.0, "bars-follow-under-box"), ("box-open",), ("exit", 2.0, "exit")], 1),
+    # Only the System32 copy of iphlpapi may serve the echo requests. Wine
+    # loads imm32 and version for its own user32 before the program's first
+    # line runs, so the program can only keep iphlpapi out.
+    ("j.planted-dlls", LOOP, None,
+     [("plant", PLANTED), ("icon", ANY, 1.5, "first-icon"), ("planted", "iphlpapi.dll"),
+      ("icon", {137}, 6.0, "five-bars"), ("exit", 1.0, "exit"), ("planted", "iphlpapi.dll")], 1),
+    # No ICMP library to be had: the same silent end as a bad address.
+    ("k.no-icmp-library", HOST, "reply 0",
+     [("env", {"WINEDLLOVERRIDES": "mscoree,mshtml=;iphlpapi=d"}), ("ends", 1.0),
+      ("count", "none")], 1),
 ]
+
+# Steps that shape how the program is started rather than what it is shown.
+LAUNCH_STEPS = ("plant", "env")
 
 
 # ------------------------------------------------------------------ screen
@@ -106,10 +133,46 @@ def wait_for(ctx, accept, within, interval=0.03):
 
 # ------------------------------------------------------------------- steps
 
-def launch(ctx, target):
+def launch(ctx, target, setup):
     ctx["stderr"] = open(os.path.join(ctx["tmp"], "vimra.err"), "w+")
-    return subprocess.Popen(["wine", ctx["exe"], target], env=ctx["env"],
+    exe, env, cwd = ctx["exe"], ctx["env"], None
+    for step in setup:
+        if step[0] == "env":
+            env = dict(env, **step[1])
+        elif step[0] == "plant":
+            # Started from the planted folder too, as a double-click in
+            # Explorer does, so the current directory holds them as well.
+            cwd = plant(ctx, step[1])
+            exe = os.path.join(cwd, "vimra.exe")
+            env = dict(env, WINEDLLOVERRIDES=PLANTED_OVERRIDES)
+    return subprocess.Popen(["wine", exe, target], env=env, cwd=cwd,
                             stdout=subprocess.DEVNULL, stderr=ctx["stderr"])
+
+
+def plant(ctx, names):
+    """A copy of the program in a folder of its own beside DLLs named like
+    system DLLs. Each forwards every export to a renamed copy of Wine's own
+    DLL, so the program works whichever it gets, and each notes in
+    planted.log which process loaded it. Returns the folder."""
+    folder = os.path.join(ctx["tmp"], "downloads")
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    shutil.copy(ctx["exe"], os.path.join(folder, "vimra.exe"))
+    for name in names:
+        real = os.path.join(ctx["wine_dlls"], name + ".dll")
+        shutil.copy(real, os.path.join(folder, "real%s.dll" % name))
+        listing = subprocess.run([ctx["objdump"], "-p", real], capture_output=True, text=True,
+                                 timeout=60).stdout
+        table = listing.split("[Ordinal/Name Pointer] Table", 1)[-1]
+        exports = re.findall(r"^\s*\[\s*\d+\] (\w+)$", table, re.M)
+        definition = os.path.join(ctx["tmp"], name + ".def")
+        with open(definition, "w") as f:
+            f.write("LIBRARY %s.dll\nEXPORTS\n" % name)
+            f.writelines("  %s=real%s.%s\n" % (e, name, e) for e in exports)
+        subprocess.run([ctx["compiler"], "-shared", "-static", "-s", "-o",
+                        os.path.join(folder, name + ".dll"), PLANTED_SOURCE, definition],
+                       check=True, timeout=120)
+    return folder
 
 
 def wait_end(proc, within):
@@ -184,6 +247,22 @@ def run_step(ctx, proc, step, figures, mark):
             return mark, "icon not back with %s, saw %s" % (sorted(ids), icon)
         figures[label] = time.monotonic() - gone
         return mark, None if figures[label] <= within else "icon back only after %.2fs" % figures[label]
+    if kind == "about":
+        if wine_tray.click_menu_item(ctx["env"], *ctx["icon_at"], "vimra.exe", 0) is None:
+            return mark, "no menu opened at the icon"
+        took, _ = wait_for(ctx, lambda _: about_box(ctx), step[1])
+        return mark, None if took is not None else "no About box within %.1fs" % step[1]
+    if kind == "box-open":
+        return mark, None if about_box(ctx) else "the About box closed by itself"
+    if kind == "planted":
+        try:
+            with open(os.path.join(ctx["tmp"], "downloads", "planted.log")) as f:
+                lines = [line.split() for line in f if line.strip()]
+        except FileNotFoundError:
+            lines = []
+        loaded = sorted({dll.lower() for dll, image in lines if image.lower() == "vimra.exe"})
+        figures["planted-loaded"] = ",".join(loaded) or "none"
+        return mark, "%s was loaded from the program's folder" % step[1] if step[1] in loaded else None
     if kind == "exit":
         _, within, label = step
         clicked = wine_tray.click_exit(ctx["env"], *ctx["icon_at"], "vimra.exe")
@@ -203,18 +282,18 @@ def run_step(ctx, proc, step, figures, mark):
         took, icon = wait_for(ctx, lambda i: i is not None, 0.6)
         ctx["stderr"].seek(0)
         crashed = "Unhandled" in ctx["stderr"].read()
-        if proc.returncode != 0 or took is not None or crashed or ended > within:
-            return mark, "exit code %s after %.2fs, icon back: %s, crash: %s" % (
-                proc.returncode, ended, icon, crashed)
+        if proc.returncode != 0 or took is not None or crashed or ended > within or about_box(ctx):
+            return mark, "exit code %s after %.2fs, icon back: %s, crash: %s, About box: %s" % (
+                proc.returncode, ended, icon, crashed, about_box(ctx))
         return mark, None
     return mark, "unknown step " + kind
 
 
 def run_once(ctx, target, steps, figures):
-    proc = launch(ctx, target)
+    proc = launch(ctx, target, [s for s in steps if s[0] in LAUNCH_STEPS])
     mark = time.monotonic()
     try:
-        for step in steps:
+        for step in (s for s in steps if s[0] not in LAUNCH_STEPS):
             mark, error = run_step(ctx, proc, step, figures, mark)
             if error:
                 return "%s: %s" % (step[0], error)
@@ -234,6 +313,9 @@ def run_row(ctx, row, cycles):
     if mode and not ctx.get("control"):
         if not any(s[0] == "count" for s in steps):
             return "SKIP", "needs the namespace test host: " + ctx["no_host"], {}
+    if any(s[0] == "plant" for s in steps) and not (
+            ctx.get("compiler") and ctx.get("objdump") and ctx.get("wine_dlls")):
+        return "SKIP", "needs mingw-w64 and Wine's own DLLs to plant copies of", {}
     if mode and ctx.get("control"):
         responder(ctx, "reset")
         if responder(ctx, mode) != "ok":
@@ -263,26 +345,11 @@ def show(figures):
     return " ".join(parts)
 
 
+def about_box(ctx):
+    return any(w[1] == "About" for w in wine_tray.top_windows(ctx["env"]))
+
+
 # ------------------------------------------------------------- environment
-
-def start_xvfb(ctx):
-    read_end, write_end = os.pipe()
-    ctx["xvfb"] = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "800x600x24", "-nolisten", "tcp"],
-        pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write_end)
-    display = b""
-    deadline = time.monotonic() + 10
-    while not display.endswith(b"\n") and time.monotonic() < deadline:
-        chunk = os.read(read_end, 16)
-        if not chunk:
-            break
-        display += chunk
-    os.close(read_end)
-    if not display.strip():
-        raise RuntimeError("Xvfb did not start")
-    ctx["env"]["DISPLAY"] = ":" + display.decode().strip()
-
 
 def reset_wine(ctx):
     wine_tray.stop_prefix(ctx["env"])
@@ -293,6 +360,9 @@ def build_drop_icon(ctx):
     compiler = shutil.which("x86_64-w64-mingw32-g++-posix") or shutil.which("x86_64-w64-mingw32-g++")
     if not compiler:
         return
+    ctx["compiler"] = compiler
+    ctx["objdump"] = shutil.which("x86_64-w64-mingw32-objdump")
+    ctx["wine_dlls"] = next((d for d in WINE_DLLS if os.path.isdir(d)), None)
     target = os.path.join(ctx["tmp"], "drop_icon.exe")
     if subprocess.run([compiler, "-static", "-o", target, DROP_ICON_SOURCE, "-lshell32"],
                       timeout=120).returncode == 0:
@@ -333,7 +403,7 @@ def main():
     failed = passed = skipped = 0
     started = time.monotonic()
     try:
-        start_xvfb(ctx)
+        ctx["xvfb"] = wine_tray.start_display(ctx["env"])
         wine_tray.prepare_prefix(env)
         reset_wine(ctx)
         build_drop_icon(ctx)

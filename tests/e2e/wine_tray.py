@@ -130,12 +130,19 @@ def click_exit(env, x, y, image, within=3.0):
     """Right-clicks the icon at screen (x, y) and clicks Exit, the second of
     the two items of the menu `image` opens at the cursor. Returns the time
     of the click, or None when no menu opened."""
+    return click_menu_item(env, x, y, image, 1, within)
+
+
+def click_menu_item(env, x, y, image, item, within=3.0):
+    """Right-clicks the icon at screen (x, y) and clicks item 0 (About) or
+    1 (Exit) of the two-item menu `image` opens at the cursor. Returns the
+    time of the click, or None when no menu opened."""
     x11(env, "xdotool", "mousemove", str(x), str(y), "click", "3")
     deadline = time.monotonic() + within
     while time.monotonic() < deadline:
         for _, _, cls, w, h, mx, my in top_windows(env):
             if image in cls.lower() and abs(mx - x) <= 3 and abs(my - y) <= 3 and w >= 30 and h >= 20:
-                x11(env, "xdotool", "mousemove", str(mx + w // 2), str(my + 3 * h // 4))
+                x11(env, "xdotool", "mousemove", str(mx + w // 2), str(my + (2 * item + 1) * h // 4))
                 x11(env, "xdotool", "click", "1")
                 # The menu acts on the release, the end of the click.
                 clicked = time.monotonic()
@@ -143,3 +150,51 @@ def click_exit(env, x, y, image, within=3.0):
                 return clicked
         time.sleep(0.03)
     return None
+
+
+def start_display(env, within=10.0):
+    """Starts an 800x600 Xvfb for env and points env's DISPLAY at it; returns
+    the Xvfb process. It runs in a session of its own, so a Ctrl-C at the
+    terminal reaches only the caller, which can then end Wine before the
+    display: the other way round, every Wine process reports a broken X
+    connection."""
+    read_end, write_end = os.pipe()
+    xvfb = subprocess.Popen(
+        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "800x600x24", "-nolisten", "tcp"],
+        pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+        start_new_session=True)
+    os.close(write_end)
+    display = b""
+    deadline = time.monotonic() + within
+    try:
+        while not display.endswith(b"\n") and time.monotonic() < deadline:
+            chunk = os.read(read_end, 16)
+            if not chunk:
+                break
+            display += chunk
+        if not display.strip():
+            raise RuntimeError("Xvfb did not start")
+    except BaseException:
+        # Also on Ctrl-C: the caller has no handle to end it with yet.
+        xvfb.kill()
+        xvfb.wait()
+        raise
+    finally:
+        os.close(read_end)
+    env["DISPLAY"] = ":" + display.decode().strip()
+    return xvfb
+
+
+def save_tray(env, path):
+    """Writes the notification area as it is on the screen to path (a PNG),
+    replacing it whole; returns False when there is no tray to take."""
+    box = tray_box(env)
+    if not box or box[2] <= 0 or box[3] <= 0:
+        return False
+    partial = path + ".part.png"
+    x, y, w, h = box
+    made = x11(env, "/usr/bin/import", "-silent", "-window", "root",
+               "-crop", "%dx%d+%d+%d" % (w, h, x, y), "+repage", partial).returncode == 0
+    if made:
+        os.replace(partial, path)
+    return made
