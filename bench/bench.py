@@ -153,16 +153,6 @@ def windows_counts(prefix, wininfo, image):
 
 # ---- The notification area on the X display ---------------------------------
 
-def wait_for(condition, timeout, step=0.05):
-    end = time.monotonic() + timeout
-    while time.monotonic() < end:
-        value = condition()
-        if value:
-            return value
-        time.sleep(step)
-    return None
-
-
 def process_gone(pid):
     stat = read_proc(pid, "stat")
     return stat is None or stat[stat.rfind(b")") + 2:][:1] == b"Z"
@@ -231,7 +221,7 @@ def start_and_exit(opts, prefix):
     for _ in range(opts.runs):
         began = time.monotonic()
         proc = launch(prefix, opts.exe, "127.0.0.1")
-        at = wait_for(icon_at, 30.0, step=0.02)
+        at = wine_tray.poll(icon_at, 30.0, step=0.02)
         if at is None:
             proc.kill()
             sys.exit("bench: no tray icon appeared")
@@ -239,12 +229,12 @@ def start_and_exit(opts, prefix):
         pid = find_program(prefix, image)
         time.sleep(1.5)
         clicked = wine_tray.click_exit(env, *at, image)
-        if clicked is None or not wait_for(lambda: process_gone(pid), 15.0, step=0.01):
+        if clicked is None or not wine_tray.poll(lambda: process_gone(pid), 15.0, step=0.01):
             stop_prefix(prefix)
             sys.exit("bench: Exit from the tray menu did not end the program")
         exits.append(time.monotonic() - clicked)
         codes.append(proc.wait(timeout=15))
-        wait_for(lambda: icon_at() is None, 10.0)
+        wine_tray.poll(lambda: icon_at() is None, 10.0)
     stop_prefix(prefix)
     return statistics.median(starts), statistics.median(exits), starts, exits, codes
 

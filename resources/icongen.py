@@ -2,11 +2,15 @@
 """Writes the program's .ico files from the pixel art in icons/art.
 
 usage: python3 resources/icongen.py [outdir]     (default: resources/icons)
+       python3 resources/icongen.py --docs DIR   (DIR/status-icons.png)
 
 The 16x16 pictures come from two hand-drawn grids: bars.txt (all five bars
 lit) and down.txt (the cross). The partly lit pictures are bars.txt with the
 unlit bars repainted grey. The larger images of the application icon are
 drawn from a small vector outline so they stay sharp at every size.
+The --docs picture shows the seven status pictures from the same art,
+enlarged without smoothing, each over the band of the shown value it stands
+for and an example of its tip, in a small built-in bitmap font.
 Output is byte-identical on every run: no timestamps, fixed zlib level.
 """
 
@@ -111,16 +115,18 @@ def png_chunk(kind, data):
         ">I", zlib.crc32(kind + data) & 0xFFFFFFFF)
 
 
-def png_image(size, pixels):
+def png_image(size, pixels, height=None):
+    """RGBA PNG, size pixels wide and height (default: size) tall."""
+    height = size if height is None else height
     raw = bytearray()
-    for y in range(size):
+    for y in range(height):
         raw.append(1)  # Sub filter: the long flat runs become zeros
         previous = (0, 0, 0, 0)
         for pixel in pixels[y * size:(y + 1) * size]:
             raw += bytes((pixel[i] - previous[i]) & 0xFF for i in range(4))
             previous = pixel
     return (b"\x89PNG\r\n\x1a\n"
-            + png_chunk(b"IHDR", struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0))
+            + png_chunk(b"IHDR", struct.pack(">IIBBBBB", size, height, 8, 6, 0, 0, 0))
             + png_chunk(b"IDAT", zlib.compress(bytes(raw), 9))
             + png_chunk(b"IEND", b""))
 
@@ -219,7 +225,127 @@ def app_pixels(size):
     return pixels
 
 
+# ---- The docs picture -------------------------------------------------------
+
+# In the order the signal falls, each status picture with the band of the
+# shown value it stands for (SelectStatusIcon in monitor/latency_status.cpp)
+# and the tips it can carry: "NNNms" below 2000, "Timeout" from 2000 on.
+DOC_BANDS = (
+    (5, "0-100 ms", ("42ms",)),
+    (4, "101-150 ms", ("128ms",)),
+    (3, "151-250 ms", ("203ms",)),
+    (2, "251-450 ms", ("347ms",)),
+    (1, "451-650 ms", ("560ms",)),
+    (0, "651-900 ms", ("784ms",)),
+    (None, "901+ ms", ("1200ms", "Timeout")),
+)
+DOC_ZOOM = 8          # nearest neighbour: every art pixel becomes 8x8
+DOC_TEXT = 2          # the font's pixels drawn 2x2
+DOC_MARGIN = 16
+DOC_GAP = 24
+# A dark taskbar behind the icons, as on a default Windows desktop, and a
+# light tooltip box round each tip.
+DOC_GROUND = (32, 32, 32)
+DOC_LABEL = (210, 210, 210)
+DOC_TIP_FILL = (249, 249, 249)
+DOC_TIP_EDGE = (118, 118, 118)
+DOC_TIP_TEXT = (30, 30, 30)
+
+# 5x7 glyphs, only those the labels use.
+FONT = {
+    "0": (".###.", "#...#", "#..##", "#.#.#", "##..#", "#...#", ".###."),
+    "1": ("..#..", ".##..", "..#..", "..#..", "..#..", "..#..", ".###."),
+    "2": (".###.", "#...#", "....#", "...#.", "..#..", ".#...", "#####"),
+    "3": ("#####", "...#.", "..#..", "...#.", "....#", "#...#", ".###."),
+    "4": ("...#.", "..##.", ".#.#.", "#..#.", "#####", "...#.", "...#."),
+    "5": ("#####", "#....", "####.", "....#", "....#", "#...#", ".###."),
+    "6": ("..##.", ".#...", "#....", "####.", "#...#", "#...#", ".###."),
+    "7": ("#####", "....#", "...#.", "..#..", ".#...", ".#...", ".#..."),
+    "8": (".###.", "#...#", "#...#", ".###.", "#...#", "#...#", ".###."),
+    "9": (".###.", "#...#", "#...#", ".####", "....#", "...#.", ".##.."),
+    "-": (".....", ".....", ".....", "#####", ".....", ".....", "....."),
+    "+": (".....", "..#..", "..#..", "#####", "..#..", "..#..", "....."),
+    " ": (".....",) * 7,
+    "m": (".....", ".....", "##.#.", "#.#.#", "#.#.#", "#.#.#", "#.#.#"),
+    "s": (".....", ".....", ".####", "#....", ".###.", "....#", "####."),
+    "T": ("#####", "..#..", "..#..", "..#..", "..#..", "..#..", "..#.."),
+    "i": ("..#..", ".....", ".##..", "..#..", "..#..", "..#..", ".###."),
+    "e": (".....", ".....", ".###.", "#...#", "#####", "#....", ".###."),
+    "o": (".....", ".....", ".###.", "#...#", "#...#", "#...#", ".###."),
+    "u": (".....", ".....", "#...#", "#...#", "#...#", "#..##", ".##.#"),
+    "t": (".#...", ".#...", "###..", ".#...", ".#...", ".#..#", "..##."),
+}
+GLYPH_ADVANCE = 6     # 5 columns and a blank one, in font pixels
+
+
+class Canvas:
+    def __init__(self, width, height, ground):
+        self.width, self.height = width, height
+        self.pixels = [ground] * (width * height)
+
+    def fill(self, x0, y0, w, h, colour):
+        for y in range(y0, y0 + h):
+            self.pixels[y * self.width + x0:y * self.width + x0 + w] = [colour] * w
+
+    def art(self, x0, y0, rows):
+        """Pixel art enlarged DOC_ZOOM times, blended over what is there."""
+        for y, row in enumerate(rows):
+            for x, c in enumerate(row):
+                r, g, b, a = INKS[c]
+                for py in range(y0 + y * DOC_ZOOM, y0 + (y + 1) * DOC_ZOOM):
+                    for px in range(x0 + x * DOC_ZOOM, x0 + (x + 1) * DOC_ZOOM):
+                        under = self.pixels[py * self.width + px]
+                        self.pixels[py * self.width + px] = tuple(
+                            (ink * a + u * (255 - a) + 127) // 255
+                            for ink, u in zip((r, g, b), under))
+
+    def text(self, x0, y0, text, colour):
+        for i, ch in enumerate(text):
+            for y, row in enumerate(FONT[ch]):
+                for x, c in enumerate(row):
+                    if c == "#":
+                        self.fill(x0 + (i * GLYPH_ADVANCE + x) * DOC_TEXT,
+                                  y0 + y * DOC_TEXT, DOC_TEXT, DOC_TEXT, colour)
+
+
+def text_width(text):
+    return (len(text) * GLYPH_ADVANCE - 1) * DOC_TEXT
+
+
+def docs_picture(bars, down):
+    tile = 16 * DOC_ZOOM
+    line = 7 * DOC_TEXT
+    pad = 5
+    box = line + 2 * pad + 2
+    label_y = DOC_MARGIN + tile + 14
+    tip_y = label_y + line + 12
+    tips = max(len(t) for _, _, t in DOC_BANDS)
+    width = 2 * DOC_MARGIN + len(DOC_BANDS) * tile + (len(DOC_BANDS) - 1) * DOC_GAP
+    height = tip_y + tips * box + (tips - 1) * 6 + DOC_MARGIN
+    canvas = Canvas(width, height, DOC_GROUND)
+    for i, (lit, label, examples) in enumerate(DOC_BANDS):
+        x = DOC_MARGIN + i * (tile + DOC_GAP)
+        centre = x + tile // 2
+        canvas.art(x, DOC_MARGIN, down if lit is None else light_bars(bars, lit))
+        canvas.text(centre - text_width(label) // 2, label_y, label, DOC_LABEL)
+        for j, tip in enumerate(examples):
+            w = text_width(tip) + 2 * pad + 2
+            bx, by = centre - w // 2, tip_y + j * (box + 6)
+            canvas.fill(bx, by, w, box, DOC_TIP_EDGE)
+            canvas.fill(bx + 1, by + 1, w - 2, box - 2, DOC_TIP_FILL)
+            canvas.text(bx + 1 + pad, by + 1 + pad, tip, DOC_TIP_TEXT)
+    return png_image(width, [p + (255,) for p in canvas.pixels], height)
+
+
 def main(argv):
+    if len(argv) == 3 and argv[1] == "--docs":
+        os.makedirs(argv[2], exist_ok=True)
+        picture = docs_picture(read_art("bars.txt"), read_art("down.txt"))
+        with open(os.path.join(argv[2], "status-icons.png"), "wb") as f:
+            f.write(picture)
+        return 0
+    if len(argv) > 2 or (len(argv) == 2 and argv[1].startswith("-")):
+        sys.exit(__doc__.split("\n\n")[1])
     outdir = argv[1] if len(argv) > 1 else os.path.join(HERE, "icons")
     os.makedirs(outdir, exist_ok=True)
     bars = read_art("bars.txt")

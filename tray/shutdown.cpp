@@ -17,6 +17,7 @@ HANDLE RefreshThread;
 DWORD ProbeThreadId;
 DWORD RefreshThreadId;
 static bool IconRemoved;
+static bool RefreshOutlivedRemoval;
 
 static DWORD WINAPI ProbeThreadMain(LPVOID)
 {
@@ -41,13 +42,21 @@ void StopWorkersAndRemoveIcon()
     IconRemoved = true;
     RaiseStop();
     if (RefreshThread != nullptr)
-        WaitForSingleObject(RefreshThread, kRefreshStopWaitMs);
+        RefreshOutlivedRemoval =
+            WaitForSingleObject(RefreshThread, kRefreshStopWaitMs) != WAIT_OBJECT_0;
     DeleteTrayIcon();
 }
 
 void FinishShutdown()
 {
     StopWorkersAndRemoveIcon();
+    // An update still inside the shell at the removal puts the icon back
+    // when it lands. Only then: wait for it once more and remove again (a
+    // removal of no icon fails harmlessly).
+    if (RefreshOutlivedRemoval) {
+        WaitForSingleObject(RefreshThread, kRefreshStopWaitMs);
+        DeleteTrayIcon();
+    }
     // Closing the handle under a request in flight is undefined; if the
     // thread is somehow still inside one, leave the handle to the process end.
     if (ProbeThread != nullptr && WaitForSingleObject(ProbeThread, kProbeStopWaitMs) != WAIT_OBJECT_0)

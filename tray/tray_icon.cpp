@@ -55,5 +55,9 @@ void UpdateTrayStatus(uint32_t displayValue)
     FormatStatusLabel(displayValue, label);
     lstrcpynW(TrayIconData.szTip, reinterpret_cast<const wchar_t*>(label), kTrayTipLimit);
     TrayIconData.hIcon = LoadStatusIcon(SelectStatusIcon(displayValue));
+    // The add may have been held up in the shell while Exit went ahead;
+    // starting another call now could only land after the removal.
+    if (StopFlag.load() != 0)
+        return;
     ModifyTrayIcon();
 }

@@ -40,6 +40,17 @@ def prepare_prefix(env):
     return os.path.exists(os.path.join(env["WINEPREFIX"], "system.reg"))
 
 
+def poll(condition, within, step=0.05):
+    """condition()'s first true value within `within` seconds, else None."""
+    end = time.monotonic() + within
+    while time.monotonic() < end:
+        value = condition()
+        if value:
+            return value
+        time.sleep(step)
+    return None
+
+
 def x11(env, *args, timeout=10):
     return subprocess.run(args, env=env, capture_output=True, timeout=timeout)
 

@@ -1,6 +1,7 @@
 #!/bin/sh
-# Regenerates the icons from their art and compares them with the committed
-# ones, so a hand-edited .ico or a generator that drifts is caught.
+# Regenerates the icons and the docs picture of them from their art and
+# compares them with the committed ones, so a hand-edited .ico or picture,
+# or a generator that drifts, is caught.
 # usage: check_icons.sh <source dir> <scratch dir>
 set -u
 src=$1
@@ -8,6 +9,7 @@ out=$2
 rm -rf "$out"
 mkdir -p "$out" || exit 1
 python3 "$src/resources/icongen.py" "$out" || exit 1
+python3 "$src/resources/icongen.py" --docs "$out/docs" || exit 1
 status=0
 for made in "$out"/*.ico; do
     name=$(basename "$made")
@@ -23,5 +25,9 @@ for kept in "$src"/resources/icons/*.ico; do
         status=1
     fi
 done
-[ $status -eq 0 ] && echo "$(ls "$out" | wc -l) icons match"
+if ! cmp "$out/docs/status-icons.png" "$src/docs/status-icons.png"; then
+    echo "docs/status-icons.png differs from what icongen.py --docs makes"
+    status=1
+fi
+[ $status -eq 0 ] && echo "$(ls "$out"/*.ico | wc -l) icons and the docs picture match"
 exit $status

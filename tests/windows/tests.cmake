@@ -7,6 +7,7 @@ target_link_libraries(platform_test PRIVATE vimra_monitor vimra_platform)
 # The stop signal is one-way for the process: its case runs on its own.
 set_tests_properties(platform_test PROPERTIES ENVIRONMENT GTEST_FILTER=-PlatformStop.*)
 add_test(NAME platform_stop_test COMMAND platform_test --gtest_filter=PlatformStop.*)
+set_tests_properties(platform_stop_test PROPERTIES TIMEOUT ${VIMRA_TEST_TIMEOUT})
 
 # The silent host is a network namespace made by a setup test. Where none
 # can be made the setup still passes and the silent case skips: the host's
@@ -24,8 +25,8 @@ if(CMAKE_CROSSCOMPILING AND CMAKE_HOST_UNIX)
     fi]=] ${VIMRA_TESTHOST} ${VIMRA_SILENT_MARKER})
   add_test(NAME platform_host_down COMMAND sh -c [=[sh "$0" down vimra-echo; rm -f "$1"]=]
     ${VIMRA_TESTHOST} ${VIMRA_SILENT_MARKER})
-  set_tests_properties(platform_host_up PROPERTIES FIXTURES_SETUP vimra_echo_host)
-  set_tests_properties(platform_host_down PROPERTIES FIXTURES_CLEANUP vimra_echo_host)
+  set_tests_properties(platform_host_up PROPERTIES FIXTURES_SETUP vimra_echo_host TIMEOUT 30)
+  set_tests_properties(platform_host_down PROPERTIES FIXTURES_CLEANUP vimra_echo_host TIMEOUT 30)
   set_tests_properties(platform_test PROPERTIES FIXTURES_REQUIRED vimra_echo_host)
   set_property(TARGET platform_test PROPERTY CROSSCOMPILING_EMULATOR sh -c
     "[ -s \"$0\" ] && export VIMRA_SILENT_HOST=\"$(cat \"$0\")\"\nexec \"$@\""
@@ -41,16 +42,18 @@ if(MINGW)
 endif()
 add_dependencies(resources_test vimra)
 add_test(NAME resources_test COMMAND resources_test $<TARGET_FILE:vimra>)
+set_tests_properties(resources_test PROPERTIES TIMEOUT ${VIMRA_TEST_TIMEOUT})
 
 # The committed icons are exactly what their generator makes from the art.
 add_test(NAME icons_reproducible
   COMMAND sh ${PROJECT_SOURCE_DIR}/tests/windows/check_icons.sh
           ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_BINARY_DIR}/icons-check)
+set_tests_properties(icons_reproducible PROPERTIES TIMEOUT 30)
 
 # The window procedure, tray record and menu driven with real messages.
 # The resources are linked in so the window loads them as the program does.
-# The two ways out each end the process's workers for good, so each runs
-# in a process of its own.
+# Each way out ends the process's workers for good, so each runs in a
+# process of its own.
 add_executable(tray_test windows/tray_test.cpp ${PROJECT_SOURCE_DIR}/resources/vimra.rc)
 target_compile_options(tray_test PRIVATE ${VIMRA_WARNINGS})
 target_link_libraries(tray_test PRIVATE vimra_tray GTest::gtest GTest::gtest_main)
@@ -62,3 +65,6 @@ endif()
 add_test(NAME tray_test COMMAND tray_test --gtest_filter=-*EndBy*)
 add_test(NAME tray_exit_test COMMAND tray_test --gtest_filter=*EndByExitCommand)
 add_test(NAME tray_close_test COMMAND tray_test --gtest_filter=*EndByCloseFromOutside)
+add_test(NAME tray_stuck_test COMMAND tray_test --gtest_filter=*EndByExitWithWorkersStuck)
+set_tests_properties(tray_test tray_exit_test tray_close_test tray_stuck_test
+  PROPERTIES TIMEOUT ${VIMRA_TEST_TIMEOUT})

@@ -6,12 +6,17 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 #include "monitor/latency_status.h"
+#include "monitor/probe_target.h"
+#include "platform/probe_ops.h"
 #include "platform/shell_ops.h"
 #include "resources/resource.h"
 #include "tray/main_window.h"
+#include "tray/shutdown.h"
 #include "tray/tray_icon.h"
 
 namespace {
@@ -22,7 +27,7 @@ struct NotifyCall {
 };
 
 NotifyCall Calls[16];
-int CallCount;
+std::atomic<int> CallCount;
 int MenuCount;
 HMENU MenuShown;
 UINT MenuFlags;
@@ -33,12 +38,47 @@ std::string MessageText, MessageCaption;
 HWND MessageOwner;
 UINT MessageType;
 
+// The shutdown cases meet the workers mid-call: the refresh thread's first
+// add or modify and the probe thread's first echo request each hold until
+// released (never longer than kHoldLimitMs, so nothing can hang).
+constexpr DWORD kHoldLimitMs = 10000;
+std::atomic<uint32_t> HoldShell;
+std::atomic<uint32_t> ReleaseShellAtDelete;
+HANDLE ShellEntered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+HANDLE ShellReleased = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+HANDLE EchoEntered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+HANDLE EchoReleased = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+std::atomic<uint32_t> EchoReturns, Closes, ReturnsAtClose;
+void* ClosedEcho;
+
 BOOL RecordNotify(DWORD message, NOTIFYICONDATAW* data)
 {
-    if (CallCount < 16)
-        Calls[CallCount] = NotifyCall{message, *data};
-    ++CallCount;
+    if (message != NIM_DELETE && HoldShell.exchange(0) != 0) {
+        SetEvent(ShellEntered);
+        WaitForSingleObject(ShellReleased, kHoldLimitMs);
+    }
+    // Logged as the call returns: that is when its effect is in the shell.
+    int at = CallCount.fetch_add(1);
+    if (at < 16)
+        Calls[at] = NotifyCall{message, *data};
+    if (message == NIM_DELETE && ReleaseShellAtDelete.load() != 0)
+        SetEvent(ShellReleased);
     return TRUE;
+}
+
+uint32_t HeldSendEcho(void*, uint32_t, const void*, uint16_t, void*, uint32_t, uint32_t)
+{
+    SetEvent(EchoEntered);
+    WaitForSingleObject(EchoReleased, kHoldLimitMs);
+    EchoReturns.fetch_add(1);
+    return 0;
+}
+
+void RecordCloseEcho(void* echo)
+{
+    Closes.fetch_add(1);
+    ReturnsAtClose.store(EchoReturns.load());
+    ClosedEcho = echo;
 }
 
 BOOL RecordMenu(HMENU menu, UINT flags, int x, int y, HWND owner)
@@ -183,20 +223,80 @@ TEST_F(TrayShell, AcceleratorCommandGoesToTheDefault)
     EXPECT_EQ(StopFlag.load(), 0u);
 }
 
-// Both ways out end the same way: workers told to stop, exactly one
-// delete keyed by window and id, and the loop ends with 0. Each runs in
-// its own process (see the test list), since the stop is for good.
+// Starts the real workers with no network: echo requests and closes are
+// the fakes above, pauses are the real ones the stop signal cuts short. Both
+// workers are inside their first call when this returns.
+void StartHeldWorkers()
+{
+    static int echoHandle;
+    ProbeOps ops = Probe;
+    ops.SendEcho = HeldSendEcho;
+    ops.CloseEcho = RecordCloseEcho;
+    Probe = ops;
+    ProbeTarget.echo = &echoHandle;
+    HoldShell.store(1);
+    StartWorkers();
+    ASSERT_EQ(WaitForSingleObject(ShellEntered, kHoldLimitMs), WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(EchoEntered, kHoldLimitMs), WAIT_OBJECT_0);
+}
+
+// After the test nothing of the workers may still run against the fakes.
+void ExpectWorkersEnded()
+{
+    SetEvent(ShellReleased);
+    SetEvent(EchoReleased);
+    EXPECT_EQ(WaitForSingleObject(RefreshThread, kHoldLimitMs), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(ProbeThread, kHoldLimitMs), WAIT_OBJECT_0);
+}
+
+// The calls in the order they returned: A add, M modify, D delete.
+std::string Sequence()
+{
+    std::string sequence;
+    for (int i = 0; i < CallCount && i < 16; ++i)
+        sequence += Calls[i].message < 3 ? "AMD"[Calls[i].message] : '?';
+    return sequence;
+}
+
+// Both ways out end the same way, here with the refresh thread inside the
+// shell and an echo request in flight, released 250 and 550 ms after the
+// stop (well within the waits for them): workers told to stop, the
+// update's call got through before exactly one delete keyed by window and
+// id, and the echo handle closed once, after its request returned. Each
+// runs in its own process (see the test list), since the stop is for good.
 void ExpectOrderlyEnd(UINT message, WPARAM command)
 {
+    StartHeldWorkers();
+    if (::testing::Test::HasFatalFailure())
+        return;
+    std::thread releaser([] {
+        for (int i = 0; i < 5000 && StopFlag.load() == 0; ++i)
+            Sleep(1);
+        Sleep(250);
+        SetEvent(ShellReleased);
+        Sleep(300);
+        SetEvent(EchoReleased);
+    });
     PostMessageW(Window, message, command, 0);
     EXPECT_EQ(RunMessageLoop(LoadMainAccelerators(GetModuleHandleW(nullptr))), 0);
+    FinishShutdown();
+    releaser.join();
+    ExpectWorkersEnded();
+
     EXPECT_FALSE(IsWindow(Window));
     EXPECT_EQ(StopFlag.load(), 1u);
-    ASSERT_EQ(CallCount, 1);
-    EXPECT_EQ(Calls[0].message, DWORD(NIM_DELETE));
-    EXPECT_EQ(Calls[0].data.hWnd, Window);
-    EXPECT_EQ(Calls[0].data.uID, 1u);
-    EXPECT_EQ(Calls[0].data.cbSize, 976u);
+    std::string sequence = Sequence();
+    ASSERT_GE(sequence.size(), 2u);
+    EXPECT_EQ(sequence[0], 'A');
+    EXPECT_EQ(sequence.find('D'), sequence.size() - 1) << "calls: " << sequence;
+    const NotifyCall& last = Calls[sequence.size() - 1];
+    EXPECT_EQ(last.data.hWnd, Window);
+    EXPECT_EQ(last.data.uID, 1u);
+    EXPECT_EQ(last.data.cbSize, 976u);
+
+    EXPECT_EQ(Closes, 1u);
+    EXPECT_EQ(ReturnsAtClose, 1u) << "echo handle closed under its request";
+    EXPECT_EQ(ClosedEcho, ProbeTarget.echo);
 }
 
 TEST_F(TrayShell, EndByExitCommand)
@@ -207,4 +307,22 @@ TEST_F(TrayShell, EndByExitCommand)
 TEST_F(TrayShell, EndByCloseFromOutside)
 {
     ExpectOrderlyEnd(WM_CLOSE, 0);
+}
+
+// Neither worker gets out in time: the update lands only after the first
+// delete (it is released by it) and the echo request outlasts every wait.
+// The icon is deleted again behind the late add, nothing new is started
+// after the stop, and the handle is left to the process end.
+TEST_F(TrayShell, EndByExitWithWorkersStuck)
+{
+    ReleaseShellAtDelete.store(1);
+    StartHeldWorkers();
+    if (HasFatalFailure())
+        return;
+    PostMessageW(Window, WM_COMMAND, ID_MENU_EXIT, 0);
+    EXPECT_EQ(RunMessageLoop(LoadMainAccelerators(GetModuleHandleW(nullptr))), 0);
+    FinishShutdown();
+    EXPECT_EQ(Closes, 0u);
+    ExpectWorkersEnded();
+    EXPECT_EQ(Sequence(), "DAD");
 }
