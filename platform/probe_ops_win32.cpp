@@ -24,22 +24,11 @@ static decltype(&IcmpCreateFile) CreateEchoHandle;
 static decltype(&IcmpSendEcho) SendEchoRequest;
 static decltype(&IcmpCloseHandle) CloseEchoHandle;
 
-template <typename Call>
-static bool FindCall(HMODULE module, const char* name, Call* call)
-{
-    FARPROC found = GetProcAddress(module, name);
-    // Through void(*)() so the compiler accepts the change of signature.
-    *call = reinterpret_cast<Call>(reinterpret_cast<void (*)()>(found));
-    return found != nullptr;
-}
-
 static bool LoadEchoCalls()
 {
     if (CreateEchoHandle != nullptr)
         return true;
     HMODULE icmp = LoadSystem32Library(L"iphlpapi.dll");
-    if (icmp == nullptr)
-        return false;
     // The handle opener last: once it is set, all three are there.
     return FindCall(icmp, "IcmpSendEcho", &SendEchoRequest) &&
            FindCall(icmp, "IcmpCloseHandle", &CloseEchoHandle) &&

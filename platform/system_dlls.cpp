@@ -1,20 +1,14 @@
 #include "platform/system_dlls.h"
 
-// Looked up rather than imported: Windows 7 has the call only with
-// KB2533623, and an import it lacks would stop the program from starting.
-using SetDefaultDllDirectoriesCall = BOOL(WINAPI*)(DWORD);
-
 void RestrictDllSearchToSystem32()
 {
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    FARPROC found = kernel ? GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr;
-    if (found != nullptr) {
-        // Through void(*)() so the compiler accepts the change of signature.
-        auto restrict = reinterpret_cast<SetDefaultDllDirectoriesCall>(
-            reinterpret_cast<void (*)()>(found));
-        if (restrict(LOAD_LIBRARY_SEARCH_SYSTEM32))
-            return;
-    }
+    // Windows 7 has the call only with KB2533623; imported, its absence
+    // would stop the program from starting at all.
+    BOOL(WINAPI * setDefaultDirectories)(DWORD);
+    if (FindCall(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories",
+                 &setDefaultDirectories) &&
+        setDefaultDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32))
+        return;
     // Without it, at least the current directory leaves the search.
     SetDllDirectoryW(L"");
 }

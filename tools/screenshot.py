@@ -48,12 +48,8 @@ def save(env, boxes, path):
     y0 = max(min(b[1] for b in boxes) - MARGIN, 0)
     x1 = max(b[0] + b[2] for b in boxes) + MARGIN
     y1 = max(b[1] + b[3] for b in boxes) + MARGIN
-    raw = wine_tray.x11(env, "/usr/bin/import", "-silent", "-window", "root", "-crop",
-                        "%dx%d+%d+%d" % (x1 - x0, y1 - y0, x0, y0), "+repage", "png:-").stdout
-    # -strip: no creation date in the file, so an unchanged picture
-    # leaves no difference behind.
-    subprocess.run(["/usr/bin/convert", "png:-", "-sample", ZOOM, "-strip", path],
-                   input=raw, check=True, timeout=30)
+    if not wine_tray.save_area(env, (x0, y0, x1 - x0, y1 - y0), path, ZOOM):
+        sys.exit("screenshot: could not write " + path)
     print("wrote %s (%dx%d screen pixels)" % (path, x1 - x0, y1 - y0))
 
 

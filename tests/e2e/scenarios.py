@@ -356,15 +356,20 @@ def reset_wine(ctx):
     subprocess.run(["wineserver", "-p"], env=ctx["env"], timeout=30)
 
 
-def build_drop_icon(ctx):
-    compiler = shutil.which("x86_64-w64-mingw32-g++-posix") or shutil.which("x86_64-w64-mingw32-g++")
-    if not compiler:
-        return
-    ctx["compiler"] = compiler
+def find_cross_tools(ctx):
+    """What the rows that build Windows helpers need: the compiler and
+    objdump of mingw-w64, and Wine's own DLLs to plant copies of."""
+    ctx["compiler"] = (shutil.which("x86_64-w64-mingw32-g++-posix")
+                       or shutil.which("x86_64-w64-mingw32-g++"))
     ctx["objdump"] = shutil.which("x86_64-w64-mingw32-objdump")
     ctx["wine_dlls"] = next((d for d in WINE_DLLS if os.path.isdir(d)), None)
+
+
+def build_drop_icon(ctx):
+    if not ctx["compiler"]:
+        return
     target = os.path.join(ctx["tmp"], "drop_icon.exe")
-    if subprocess.run([compiler, "-static", "-o", target, DROP_ICON_SOURCE, "-lshell32"],
+    if subprocess.run([ctx["compiler"], "-static", "-o", target, DROP_ICON_SOURCE, "-lshell32"],
                       timeout=120).returncode == 0:
         ctx["drop_icon"] = target
 
@@ -406,6 +411,7 @@ def main():
         ctx["xvfb"] = wine_tray.start_display(ctx["env"])
         wine_tray.prepare_prefix(env)
         reset_wine(ctx)
+        find_cross_tools(ctx)
         build_drop_icon(ctx)
         start_test_host(ctx, args.responder)
         for row in rows:

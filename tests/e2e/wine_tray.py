@@ -196,16 +196,24 @@ def start_display(env, within=10.0):
     return xvfb
 
 
-def save_tray(env, path):
-    """Writes the notification area as it is on the screen to path (a PNG),
-    replacing it whole; returns False when there is no tray to take."""
-    box = tray_box(env)
-    if not box or box[2] <= 0 or box[3] <= 0:
-        return False
-    partial = path + ".part.png"
+def save_area(env, box, path, zoom="100%"):
+    """Writes the screen inside box (x, y, w, h) to path as a PNG, replacing
+    it whole, enlarged by zoom with whole pixels (no smoothing). -strip
+    keeps the creation date out, so an unchanged picture is the same file."""
     x, y, w, h = box
-    made = x11(env, "/usr/bin/import", "-silent", "-window", "root",
-               "-crop", "%dx%d+%d+%d" % (w, h, x, y), "+repage", partial).returncode == 0
+    raw = x11(env, "/usr/bin/import", "-silent", "-window", "root",
+              "-crop", "%dx%d+%d+%d" % (w, h, x, y), "+repage", "png:-").stdout
+    partial = path + ".part.png"
+    made = bool(raw) and subprocess.run(
+        ["/usr/bin/convert", "png:-", "-sample", zoom, "-strip", partial], input=raw,
+        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30).returncode == 0
     if made:
         os.replace(partial, path)
     return made
+
+
+def save_tray(env, path):
+    """Writes the notification area as it is on the screen to path (a PNG);
+    returns False when there is no tray to take."""
+    box = tray_box(env)
+    return bool(box and box[2] > 0 and box[3] > 0) and save_area(env, box, path)
