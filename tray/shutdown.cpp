@@ -14,8 +14,6 @@ constexpr DWORD kProbeStopWaitMs = kEchoTimeoutMs + 500;
 
 HANDLE ProbeThread;
 HANDLE RefreshThread;
-DWORD ProbeThreadId;
-DWORD RefreshThreadId;
 static bool IconRemoved;
 static bool RefreshOutlivedRemoval;
 
@@ -31,8 +29,8 @@ static DWORD WINAPI RefreshThreadMain(LPVOID)
 
 void StartWorkers()
 {
-    ProbeThread = CreateThread(nullptr, 0, ProbeThreadMain, nullptr, 0, &ProbeThreadId);
-    RefreshThread = CreateThread(nullptr, 0, RefreshThreadMain, nullptr, 0, &RefreshThreadId);
+    ProbeThread = CreateThread(nullptr, 0, ProbeThreadMain, nullptr, 0, nullptr);
+    RefreshThread = CreateThread(nullptr, 0, RefreshThreadMain, nullptr, 0, nullptr);
 }
 
 void StopWorkersAndRemoveIcon()

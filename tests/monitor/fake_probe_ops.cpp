@@ -8,6 +8,7 @@
 #include "monitor/latency_status.h"
 #include "monitor/probe_target.h"
 #include "monitor/refresh_loop.h"
+#include "monitor/stop.h"
 #include "platform/probe_ops.h"
 
 FakeLog Fake;
@@ -65,6 +66,7 @@ static void* FakeAllocate(uint32_t size)
 
 static void FakePause(uint32_t ms)
 {
+    bool stopNow = false;
     {
         // Both loops pause through here when they run on threads of their own.
         static std::mutex logLock;
@@ -72,9 +74,15 @@ static void FakePause(uint32_t ms)
         if (Fake.pauseCount < kFakeCapacity) {
             for (uint32_t i = 0; i < 4; ++i)
                 Fake.samplesAtPause[Fake.pauseCount][i] = LatencySamples[i].load();
+            Fake.publishedAtPause[Fake.pauseCount] = PublishedCount.load();
             Fake.pauses[Fake.pauseCount++] = ms;
+            stopNow = Fake.pauseCount == Fake.stopAtPause;
         }
     }
+    // Raised mid-pause, as Exit raises it from the window thread; the pause
+    // is then cut short as a real one is.
+    if (stopNow)
+        RaiseStop();
     // A thousandth of the asked time: threaded tests need time to pass,
     // not to wait it out.
     if (StopSignalled.load() == 0)

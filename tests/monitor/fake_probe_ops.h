@@ -4,7 +4,8 @@
 
 // Scripted stand-ins for the operating-system services: each echo request
 // takes the next scripted reply; once the script is used up the fake raises
-// the stop flag, so every loop under test ends by itself.
+// the stop flag, so every loop under test ends by itself. The refresh loop
+// sends no requests: it ends by a stop raised inside its stopAtPause-th pause.
 
 struct ScriptedReply {
     uint32_t count;
@@ -26,6 +27,8 @@ struct FakeLog {
     uint32_t pauses[kFakeCapacity];
     uint32_t pauseCount;
     uint32_t samplesAtPause[kFakeCapacity][4];
+    uint32_t publishedAtPause[kFakeCapacity];
+    uint32_t stopAtPause;  // 0: never
     bool openEchoFails;
     bool allocationFails;
     uint32_t allocations;

@@ -85,6 +85,21 @@ TEST_F(ProbeLoopTest, TwentyMillisecondHostReachesFiveBars)
     EXPECT_EQ(SelectStatusIcon(value), 137);
 }
 
+// The refresh loop's own rhythm: publish first, then one refresh-period
+// pause per pass; a stop raised inside a pause ends the loop with no
+// further publish or pause.
+TEST_F(ProbeLoopTest, RefreshPublishesOncePerPeriodUntilStopped)
+{
+    Fake.stopAtPause = 3;
+    RefreshLoop();
+    ASSERT_EQ(Fake.pauseCount, 3u);
+    EXPECT_EQ(PublishedCount.load(), 3u);
+    for (uint32_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(Fake.pauses[i], 500u) << "pass " << i;
+        EXPECT_EQ(Fake.publishedAtPause[i], i + 1) << "pass " << i;
+    }
+}
+
 // Both loops on their own threads, as in the program: under a thread
 // sanitizer this shows the shared words are accessed safely, and that a
 // stop ends both loops promptly.

@@ -43,7 +43,6 @@ UINT MessageType;
 // released (never longer than kHoldLimitMs, so nothing can hang).
 constexpr DWORD kHoldLimitMs = 10000;
 std::atomic<uint32_t> HoldShell;
-std::atomic<uint32_t> ReleaseShellAtDelete;
 HANDLE ShellEntered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 HANDLE ShellReleased = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 HANDLE EchoEntered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -61,8 +60,6 @@ BOOL RecordNotify(DWORD message, NOTIFYICONDATAW* data)
     int at = CallCount.fetch_add(1);
     if (at < 16)
         Calls[at] = NotifyCall{message, *data};
-    if (message == NIM_DELETE && ReleaseShellAtDelete.load() != 0)
-        SetEvent(ShellReleased);
     return TRUE;
 }
 
@@ -309,19 +306,27 @@ TEST_F(TrayShell, EndByCloseFromOutside)
     ExpectOrderlyEnd(WM_CLOSE, 0);
 }
 
-// Neither worker gets out in time: the update lands only after the first
-// delete (it is released by it) and the echo request outlasts every wait.
+// Neither worker gets out in time: the update is still inside the shell
+// when the message loop ends, past the first wait and delete, and lands
+// only during the wait that follows (250 ms into it): a delete that did not
+// wait for it would come first and leave the icon behind. The echo request
+// outlasts every wait.
 // The icon is deleted again behind the late add, nothing new is started
 // after the stop, and the handle is left to the process end.
 TEST_F(TrayShell, EndByExitWithWorkersStuck)
 {
-    ReleaseShellAtDelete.store(1);
     StartHeldWorkers();
     if (HasFatalFailure())
         return;
     PostMessageW(Window, WM_COMMAND, ID_MENU_EXIT, 0);
     EXPECT_EQ(RunMessageLoop(LoadMainAccelerators(GetModuleHandleW(nullptr))), 0);
+    EXPECT_EQ(Sequence(), "D");
+    std::thread releaser([] {
+        Sleep(250);
+        SetEvent(ShellReleased);
+    });
     FinishShutdown();
+    releaser.join();
     EXPECT_EQ(Closes, 0u);
     ExpectWorkersEnded();
     EXPECT_EQ(Sequence(), "DAD");
