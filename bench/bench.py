@@ -43,7 +43,8 @@ def stop_prefix(prefix):
 
 
 def launch(prefix, program, *args):
-    return subprocess.Popen(["wine", program, *args], env=wine_tray.wine_env(prefix),
+    env = wine_tray.wine_env(prefix)
+    return subprocess.Popen(wine_tray.wine(env, "wine", program, *args), env=env,
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                             start_new_session=True)
 
@@ -143,7 +144,8 @@ def cpu_by_process(before, after):
 
 def windows_counts(prefix, wininfo, image):
     """(threads, handles) as Windows counts them, or (None, None)."""
-    result = subprocess.run(["wine", wininfo, image], env=wine_tray.wine_env(prefix), capture_output=True,
+    env = wine_tray.wine_env(prefix)
+    result = subprocess.run(wine_tray.wine(env, "wine", wininfo, image), env=env, capture_output=True,
                             text=True, timeout=60)
     match = re.search(r"threads (\d+) handles (-?\d+)", result.stdout)
     if not match:

@@ -1,19 +1,64 @@
 #!/bin/sh
 # Builds and runs every test: the core natively (plain, with address and
 # undefined-behaviour sanitizers, with the thread sanitizer), a short fuzz
-# run, the Windows tests under Wine, and the whole program end to end.
+# run, then the Windows tests and the whole program end to end in each lane:
+# the x64 exe under the machine's Wine 8 and under Wine 10, and the ARM64
+# exe under arm64 Wine on qemu-user. The lanes run one after another: the
+# end-to-end limits are timing-tight on two cores.
+#
+# VIMRA_LANES: the lanes to run (default "wine8 wine10 arm64").
+# VIMRA_ARM64_TIME_SCALE: how much longer the ARM64 rows may take to see
+# something happen under emulation (default 3).
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${VIMRA_BUILD:-$ROOT/build}
-export WINEPREFIX=${WINEPREFIX:-$BUILD/wineprefix} WINEDEBUG=-all
+LANES=${VIMRA_LANES:-wine8 wine10 arm64}
+export WINEDEBUG=-all
 
-step() { printf '\n=== %s\n' "$*"; }
+step() { printf '\n=== %s (%s)\n' "$*" "$(date +%T)"; }
 
 native() {  # name, extra cmake arguments...
   dir=$BUILD/$1; shift
   cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug "$@" >/dev/null
   cmake --build "$dir"
   ctest --test-dir "$dir" --output-on-failure
+}
+
+lane() {  # lane, build directory, exe, extra end-to-end arguments...
+  name=$1 tree=$2 exe=$3; shift 3
+  step "$name: Windows tests under Wine"
+  "$ROOT/tools/wine-lane.sh" "$name"
+  VIMRA_LANE=$name WINEPREFIX=$BUILD/wineprefix-$name \
+    xvfb-run -a ctest --test-dir "$tree" --output-on-failure
+  step "$name: the whole program under Wine, end to end"
+  python3 "$ROOT/tests/e2e/scenarios.py" --lane "$name" --exe "$exe" \
+    --responder "$BUILD/native/tests/host/vimra_responder" "$@"
+}
+
+# What the ARM64 and Wine 10 lanes need is built once into a cache outside
+# the tree. On a machine that has none of it yet that takes minutes, mostly
+# downloads and emulation, so it goes on beside the native tests, and every
+# lane waits for it: no end-to-end timing runs beside a build.
+mkdir -p "$BUILD"
+preparing=""
+prepare() {  # name, command...
+  name=$1; shift
+  "$@" >"$BUILD/prepare-$name.log" 2>&1 &
+  preparing="$preparing $name:$!"
+}
+for name in $LANES; do
+  case $name in
+  wine10) prepare wine10 "$ROOT/tools/wine-lane.sh" wine10 ;;
+  arm64)
+    prepare arm64-toolchain "$ROOT/tools/arm64-toolchain.sh"
+    prepare arm64 "$ROOT/tools/wine-lane.sh" arm64 ;;
+  esac
+done
+prepared() {
+  for job in $preparing; do
+    wait "${job#*:}" || { cat "$BUILD/prepare-${job%%:*}.log" >&2; echo "preparing ${job%%:*} failed" >&2; exit 1; }
+  done
+  preparing=""
 }
 
 step "native"
@@ -25,12 +70,21 @@ native native-tsan -DVIMRA_SANITIZE=thread
 step "fuzz (short run)"
 CXX=clang++ native fuzz -DVIMRA_FUZZ=ON -DVIMRA_SANITIZE=fuzzer-no-link,address,undefined
 
-step "Windows build and tests under Wine"
-"$ROOT/tools/build.sh"
-xvfb-run -a ctest --test-dir "$BUILD/win" --output-on-failure
+step "waiting for the lanes' toolchain and chroots"
+prepared
 
-step "the whole program under Wine, end to end"
-python3 "$ROOT/tests/e2e/scenarios.py" --exe "$BUILD/win/vimra.exe" \
-  --responder "$BUILD/native/tests/host/vimra_responder"
+for name in $LANES; do
+  case $name in
+  wine8 | wine10)
+    step "x64 Windows build"
+    "$ROOT/tools/build.sh"
+    lane "$name" "$BUILD/win" "$BUILD/win/vimra.exe" ;;
+  arm64)
+    step "ARM64 Windows build"
+    "$ROOT/tools/build.sh" --arm64
+    lane arm64 "$BUILD/arm64" "$BUILD/arm64/vimra.exe" --time-scale "${VIMRA_ARM64_TIME_SCALE:-3}" ;;
+  *) echo "unknown lane $name" >&2; exit 2 ;;
+  esac
+done
 
 step "all tests passed"

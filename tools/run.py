@@ -5,7 +5,8 @@ its tray icon shows, read from the screen, each time it changes.
 usage: run.py --exe VIMRA.EXE --out DIR [--for SECONDS] ADDRESS
 
 tools/run.sh builds the exe and calls this when there is no DISPLAY. Ctrl-C,
-or the end of --for, ends vimra, then Wine, then the display.
+or the end of --for, ends vimra, then Wine, then the display. VIMRA_LANE
+chooses the Wine (see tools/wine-lane.sh); the machine's own by default.
 """
 
 import argparse
@@ -25,6 +26,8 @@ EXIT_WAIT = 5.0   # how long an Exit or a close request may take
 BARS = ("no bars lit", "one bar", "two bars", "three bars", "four bars", "five bars")
 WORDS = {icon: BARS[lit] for icon, lit in wine_tray.LIT_BARS.items()}
 WORDS.update({132: "cross", None: "no icon"})
+WINE_NAMES = {"wine8": "Wine", "wine10": "Wine 10 (Debian 13 chroot)",
+              "arm64": "arm64 Wine on qemu-user (arm64 chroot)"}
 
 
 class Stop(Exception):
@@ -112,7 +115,7 @@ def exit_as_user(tray, proc, env):
         clicked, action = time.monotonic(), "the request"
         # Without /f Wine's taskkill posts WM_CLOSE to the program's windows,
         # which ends vimra as its own Exit does.
-        subprocess.run(["wine", "taskkill", "/im", "vimra.exe"], env=env, timeout=30,
+        subprocess.run(wine_tray.wine(env, "wine", "taskkill", "/im", "vimra.exe"), env=env, timeout=30,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
     code = wait_end(proc, EXIT_WAIT)
     took = time.monotonic() - clicked
@@ -170,8 +173,8 @@ def main():
     code = 130
     try:
         xvfb = wine_tray.start_display(env)
-        say("Running vimra.exe %s under Wine on a virtual display (Xvfb %s, no window manager)."
-            % (args.address, env["DISPLAY"]))
+        say("Running vimra.exe %s under %s on a virtual display (Xvfb %s, no window manager)."
+            % (args.address, WINE_NAMES.get(env["VIMRA_LANE"], env["VIMRA_LANE"]), env["DISPLAY"]))
         say("Below: each change of its tray icon as read from the screen, timed from its start;")
         say("the notification area is saved to %s whenever it shows a new icon." % shot)
         if args.seconds is None:
@@ -191,7 +194,7 @@ def main():
                 return 1
             half_made = None
         with open(log, "w") as err:
-            proc = subprocess.Popen(["wine", args.exe, args.address], env=env, stdout=err, stderr=err,
+            proc = subprocess.Popen(wine_tray.wine(env, "wine", args.exe, args.address), env=env, stdout=err, stderr=err,
                                     start_new_session=True)
         tray = Tray(env, shot, time.monotonic())
         watch(tray, proc, args.seconds)

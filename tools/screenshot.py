@@ -21,25 +21,20 @@ MARGIN = 6             # screen pixels kept round the area of interest
 ZOOM = "200%"          # whole pixels, no smoothing: the 16x16 icon stays sharp
 
 
-def viewable(env, window):
-    out = wine_tray.x11(env, "xwininfo", "-id", window).stdout.decode(errors="replace")
-    return "IsViewable" in out
-
-
 def new_window(env, before, near):
     """A viewable top-level window that was not there before, starting
     within 40 pixels of near (x, y); its (x, y, w, h) or None."""
     for wid, _, _, w, h, x, y in wine_tray.top_windows(env):
         if (wid, x, y, w, h) in before or w < 8 or h < 8:
             continue
-        if abs(x - near[0]) <= 40 and abs(y - near[1]) <= 40 and viewable(env, wid):
+        if abs(x - near[0]) <= 40 and abs(y - near[1]) <= 40 and wine_tray.viewable(env, wid):
             return x, y, w, h
     return None
 
 
 def shown(env):
     return {(wid, x, y, w, h) for wid, _, _, w, h, x, y in wine_tray.top_windows(env)
-            if viewable(env, wid)}
+            if wine_tray.viewable(env, wid)}
 
 
 def save(env, boxes, path):
@@ -66,7 +61,7 @@ def main():
         sys.exit("screenshot: could not make the Wine prefix " + opts.prefix)
     image = os.path.basename(opts.exe).lower()
     pictures = wine_tray.status_pictures()
-    proc = subprocess.Popen(["wine", opts.exe, TARGET], env=env, stdout=subprocess.DEVNULL,
+    proc = subprocess.Popen(wine_tray.wine(env, "wine", opts.exe, TARGET), env=env, stdout=subprocess.DEVNULL,
                             stderr=subprocess.DEVNULL, start_new_session=True)
     try:
         def five_bars():

@@ -3,13 +3,19 @@
 
 Each row starts the program, drives it the way a user would (right-click on
 the tray icon, Exit in its menu) and checks what the user sees: which status
-picture the Wine System Tray window draws, read from the screen, and the
+picture Wine's notification area draws, read from the screen, and the
 process exit code. Rows that need a scripted echo host run against a test
 host in a network namespace and are skipped, saying so, when namespaces
 cannot be made here.
 
 usage: scenarios.py --exe BUILD/vimra.exe --responder NATIVE/tests/host/vimra_responder
-                    [--only NAME] [--cycles N]
+                    [--lane wine8|wine10|arm64] [--time-scale F] [--only NAME] [--cycles N]
+
+--lane chooses the Wine that runs the exe (the x64 exe under the machine's
+Wine 8 or under Wine 10, the ARM64 exe under arm64 Wine on qemu-user); the
+rows are the same for all. --time-scale stretches every limit on how soon
+something must happen, for a Wine that starts programs slower under
+emulation; how long a picture must hold stays as it is.
 """
 
 import argparse
@@ -46,7 +52,12 @@ DROP_ICON_SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "dro
 PLANTED_SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "planted_dll.cpp")
 PLANTED = ("iphlpapi", "imm32", "version")
 PLANTED_OVERRIDES = "mscoree,mshtml=;%s=n,b" % ",".join(PLANTED)
-WINE_DLLS = ("/usr/lib/x86_64-linux-gnu/wine/x86_64-windows", "/usr/lib/wine/x86_64-windows")
+# Where each lane's Wine keeps its own Windows DLLs (inside the lane), and
+# the cross tools that build helpers for that lane's machine.
+WINE_DLLS = {
+    "x64": ("/usr/lib/x86_64-linux-gnu/wine/x86_64-windows", "/usr/lib/wine/x86_64-windows"),
+    "arm64": ("/usr/lib/aarch64-linux-gnu/wine/aarch64-windows", "/usr/lib/wine/aarch64-windows"),
+}
 
 
 def band_row(delay, icon):
@@ -119,6 +130,10 @@ def observe(ctx):
     return icon
 
 
+def scaled(ctx, seconds):
+    return seconds * ctx["scale"]
+
+
 def wait_for(ctx, accept, within, interval=0.03):
     """Polls observe() until accept(icon); returns (seconds, icon) or (None, last)."""
     start = time.monotonic()
@@ -145,7 +160,7 @@ def launch(ctx, target, setup):
             cwd = plant(ctx, step[1])
             exe = os.path.join(cwd, "vimra.exe")
             env = dict(env, WINEDLLOVERRIDES=PLANTED_OVERRIDES)
-    return subprocess.Popen(["wine", exe, target], env=env, cwd=cwd,
+    return subprocess.Popen(wine_tray.wine(env, "wine", exe, target), env=env, cwd=cwd,
                             stdout=subprocess.DEVNULL, stderr=ctx["stderr"])
 
 
@@ -155,16 +170,29 @@ def plant(ctx, names):
     DLL, so the program works whichever it gets, and each notes in
     planted.log which process loaded it. Returns the folder."""
     folder = os.path.join(ctx["tmp"], "downloads")
+    ctx["not_planted"] = []
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
     shutil.copy(ctx["exe"], os.path.join(folder, "vimra.exe"))
     for name in names:
-        real = os.path.join(ctx["wine_dlls"], name + ".dll")
-        shutil.copy(real, os.path.join(folder, "real%s.dll" % name))
+        real = os.path.join(folder, "real%s.dll" % name)
+        # Copied by the lane itself: a chroot's DLLs are only known inside it.
+        subprocess.run(wine_tray.wine(ctx["env"], "cp", os.path.join(ctx["wine_dlls"], name + ".dll"), real),
+                       env=ctx["env"], check=True, timeout=60)
         listing = subprocess.run([ctx["objdump"], "-p", real], capture_output=True, text=True,
                                  timeout=60).stdout
-        table = listing.split("[Ordinal/Name Pointer] Table", 1)[-1]
-        exports = re.findall(r"^\s*\[\s*\d+\] (\w+)$", table, re.M)
+        exports = export_names(listing)
+        if not exports:
+            # This Wine's own copy is a placeholder that exports nothing (its
+            # code lives on the Unix side, as in Debian's arm64 Wine 8), so
+            # there is nothing to forward to. A stand-in for a DLL that Wine's
+            # user32 needs would stop the program before its first line; the
+            # DLL the program loads itself is still planted, bare, telling on
+            # itself if it is ever loaded.
+            os.remove(real)
+            if name != "iphlpapi":
+                ctx["not_planted"].append(name)
+                continue
         definition = os.path.join(ctx["tmp"], name + ".def")
         with open(definition, "w") as f:
             f.write("LIBRARY %s.dll\nEXPORTS\n" % name)
@@ -173,6 +201,15 @@ def plant(ctx, names):
                         os.path.join(folder, name + ".dll"), PLANTED_SOURCE, definition],
                        check=True, timeout=120)
     return folder
+
+
+def export_names(listing):
+    """The exported names in `objdump -p` output, GNU's or LLVM's."""
+    if "[Ordinal/Name Pointer] Table" in listing:
+        table = listing.split("[Ordinal/Name Pointer] Table", 1)[-1]
+        return re.findall(r"^\s*\[\s*\d+\] (\w+)$", table, re.M)
+    table = listing.split("Export Table:", 1)[-1].split("\n\n", 1)[0]
+    return re.findall(r"^\s*\d+\s+0x[0-9a-f]+\s+(\w+)$", table, re.M)
 
 
 def wait_end(proc, within):
@@ -191,6 +228,7 @@ def run_step(ctx, proc, step, figures, mark):
     kind = step[0]
     if kind == "icon":
         _, ids, within, label = step
+        within = scaled(ctx, within)
         took, icon = wait_for(ctx, lambda i: i in ids, within - (time.monotonic() - mark))
         if took is None:
             return mark, "expected %s within %.1fs, saw %s" % (sorted(ids), within, icon)
@@ -212,12 +250,13 @@ def run_step(ctx, proc, step, figures, mark):
         ok = count == 0 if step[1] == "none" else count > 0
         return mark, None if ok else "test host received %d requests" % count
     if kind == "ends":
-        took, icon = wait_for(ctx, lambda i: i is not None or proc.poll() is not None, step[1])
+        within = scaled(ctx, step[1])
+        took, icon = wait_for(ctx, lambda i: i is not None or proc.poll() is not None, within)
         code = proc.poll()
         if icon is not None:
             return mark, "an icon (%d) appeared" % icon
         if code is None:
-            return mark, "still running after %.1fs" % step[1]
+            return mark, "still running after %.1fs" % within
         figures["end"] = time.monotonic() - mark
         took, icon = wait_for(ctx, lambda i: i is not None, 0.5)
         if code != 0 or took is not None:
@@ -227,22 +266,23 @@ def run_step(ctx, proc, step, figures, mark):
         before = int(responder(ctx, "count") or 0)
         start = time.monotonic()
         while int(responder(ctx, "count") or 0) == before:
-            if time.monotonic() - start > step[1]:
+            if time.monotonic() - start > scaled(ctx, step[1]):
                 return mark, "no request reached the test host"
             time.sleep(0.02)
         return time.monotonic(), None
     if kind == "shell":
         _, ids, within, label = step
+        within = scaled(ctx, within)
         if not ctx.get("drop_icon"):
             figures[label] = "not measured (no cross compiler for the tray helper)"
             return mark, None
-        helper = subprocess.Popen(["wine", ctx["drop_icon"]], env=ctx["env"],
+        helper = subprocess.Popen(wine_tray.wine(ctx["env"], "wine", ctx["drop_icon"]), env=ctx["env"],
                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        if wait_end(helper, 10.0) != 0:
+        if wait_end(helper, scaled(ctx, 10.0)) != 0:
             helper.kill()
             return mark, "could not take the icon away from the tray"
         gone = time.monotonic()
-        took, icon = wait_for(ctx, lambda i: i in ids, 5.0)
+        took, icon = wait_for(ctx, lambda i: i in ids, scaled(ctx, 5.0))
         if took is None:
             return mark, "icon not back with %s, saw %s" % (sorted(ids), icon)
         figures[label] = time.monotonic() - gone
@@ -250,8 +290,8 @@ def run_step(ctx, proc, step, figures, mark):
     if kind == "about":
         if wine_tray.click_menu_item(ctx["env"], *ctx["icon_at"], "vimra.exe", 0) is None:
             return mark, "no menu opened at the icon"
-        took, _ = wait_for(ctx, lambda _: about_box(ctx), step[1])
-        return mark, None if took is not None else "no About box within %.1fs" % step[1]
+        took, _ = wait_for(ctx, lambda _: about_box(ctx), scaled(ctx, step[1]))
+        return mark, None if took is not None else "no About box within %.1fs" % scaled(ctx, step[1])
     if kind == "box-open":
         return mark, None if about_box(ctx) else "the About box closed by itself"
     if kind == "planted":
@@ -262,9 +302,12 @@ def run_step(ctx, proc, step, figures, mark):
             lines = []
         loaded = sorted({dll.lower() for dll, image in lines if image.lower() == "vimra.exe"})
         figures["planted-loaded"] = ",".join(loaded) or "none"
+        if ctx["not_planted"]:
+            figures["not-planted"] = ",".join(ctx["not_planted"]) + " (Wine's own copies export nothing here)"
         return mark, "%s was loaded from the program's folder" % step[1] if step[1] in loaded else None
     if kind == "exit":
         _, within, label = step
+        within = scaled(ctx, within)
         clicked = wine_tray.click_exit(ctx["env"], *ctx["icon_at"], "vimra.exe")
         if clicked is None:
             return mark, "no menu opened at the icon"
@@ -353,16 +396,46 @@ def about_box(ctx):
 
 def reset_wine(ctx):
     wine_tray.stop_prefix(ctx["env"])
-    subprocess.run(["wineserver", "-p"], env=ctx["env"], timeout=30)
+    if ctx.get("keeper"):
+        ctx["keeper"].kill()
+        ctx["keeper"].wait()
+    subprocess.run(wine_tray.wine(ctx["env"], "wineserver", "-p"), env=ctx["env"], timeout=30)
+    keep_shell(ctx)
+
+
+def keep_shell(ctx):
+    """Keeps Wine's desktop process, which holds the notification area,
+    running from row to row, as Windows' shell always is. Otherwise Wine
+    starts it with every program and ends it after, and every row's times
+    would include that start: about 1 s here, several under emulation. A
+    command prompt waiting on a pipe that is never written keeps it up and
+    shows no window."""
+    ctx["keeper"] = subprocess.Popen(wine_tray.wine(ctx["env"], "wine", "cmd", "/c", "pause"), env=ctx["env"],
+                                     stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    if not wine_tray.poll(lambda: any(w[2].startswith('"explorer.exe"') for w in wine_tray.top_windows(ctx["env"])),
+                          scaled(ctx, 30.0), 0.1):
+        print("note: Wine's desktop process did not start; each row includes its start", flush=True)
 
 
 def find_cross_tools(ctx):
-    """What the rows that build Windows helpers need: the compiler and
-    objdump of mingw-w64, and Wine's own DLLs to plant copies of."""
-    ctx["compiler"] = (shutil.which("x86_64-w64-mingw32-g++-posix")
-                       or shutil.which("x86_64-w64-mingw32-g++"))
-    ctx["objdump"] = shutil.which("x86_64-w64-mingw32-objdump")
-    ctx["wine_dlls"] = next((d for d in WINE_DLLS if os.path.isdir(d)), None)
+    """What the rows that build Windows helpers need: a compiler and objdump
+    for the lane's machine, and the lane's Wine's own DLLs to plant copies of."""
+    machine = "arm64" if ctx["env"]["VIMRA_LANE"] == "arm64" else "x64"
+    if machine == "arm64":
+        made = subprocess.run([os.path.join(ROOT, "tools", "arm64-toolchain.sh")], capture_output=True,
+                              text=True, timeout=1800)
+        toolchain = made.stdout.strip().splitlines()[-1] if made.returncode == 0 and made.stdout.strip() else ""
+        compiler = os.path.join(toolchain, "bin", "aarch64-w64-mingw32-clang++")
+        ctx["compiler"] = compiler if toolchain and os.access(compiler, os.X_OK) else None
+        ctx["objdump"] = shutil.which("llvm-objdump-19")
+    else:
+        ctx["compiler"] = (shutil.which("x86_64-w64-mingw32-g++-posix")
+                           or shutil.which("x86_64-w64-mingw32-g++"))
+        ctx["objdump"] = shutil.which("x86_64-w64-mingw32-objdump")
+    found = subprocess.run(wine_tray.wine(ctx["env"], "sh", "-c", 'for d; do [ -d "$d" ] && echo "$d"; done',
+                                          "sh", *WINE_DLLS[machine]),
+                           env=ctx["env"], capture_output=True, text=True, timeout=300).stdout.split()
+    ctx["wine_dlls"] = found[0] if found else None
 
 
 def build_drop_icon(ctx):
@@ -396,6 +469,8 @@ def main():
     parser.add_argument("--responder")
     parser.add_argument("--only", help="run the rows whose name starts with this")
     parser.add_argument("--cycles", type=int, default=5)
+    parser.add_argument("--lane", choices=wine_tray.LANES, default="wine8")
+    parser.add_argument("--time-scale", type=float, default=1.0)
     args = parser.parse_args()
     rows = [r for r in SCENARIOS if not args.only or r[0].startswith(args.only)]
     if not rows:
@@ -403,8 +478,9 @@ def main():
 
     tmp = tempfile.mkdtemp(prefix="vimra-e2e-")
     env = wine_tray.wine_env(os.path.join(tmp, "wine"),
-                             dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8"))
-    ctx = {"tmp": tmp, "env": env, "exe": os.path.abspath(args.exe), "pictures": wine_tray.status_pictures()}
+                             dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8"), args.lane)
+    ctx = {"tmp": tmp, "env": env, "exe": os.path.abspath(args.exe), "pictures": wine_tray.status_pictures(),
+           "scale": max(args.time_scale, 1.0)}
     failed = passed = skipped = 0
     started = time.monotonic()
     try:
@@ -433,12 +509,15 @@ def main():
         if "no_host" not in ctx:
             testhost.down(NAMESPACE)
         wine_tray.stop_prefix(env)
+        if ctx.get("keeper"):
+            ctx["keeper"].kill()
+            ctx["keeper"].wait()
         if ctx.get("xvfb"):
             ctx["xvfb"].terminate()
             ctx["xvfb"].wait(timeout=10)
         shutil.rmtree(tmp, ignore_errors=True)
-    print("e2e: %d passed, %d failed, %d skipped in %.0fs" % (
-        passed, failed, skipped, time.monotonic() - started))
+    print("e2e (%s): %d passed, %d failed, %d skipped in %.0fs" % (
+        args.lane, passed, failed, skipped, time.monotonic() - started))
     sys.exit(1 if failed else 0)
 
 

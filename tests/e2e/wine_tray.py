@@ -10,32 +10,44 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "resources"))
 import icongen  # noqa: E402
 
-TRAY_TITLE = "Wine System Tray"
 LIT_BARS = {137: 5, 136: 4, 135: 3, 134: 2, 133: 1, 141: 0}   # status icon -> lit bars
 
+# Which Wine runs the Windows programs: the machine's own (wine8), Wine 10 in
+# a Debian 13 chroot, or arm64 Wine in an emulated arm64 chroot. Every Wine
+# command goes through the one script that knows how to reach each.
+LANES = ("wine8", "wine10", "arm64")
+LANE_SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "wine-lane.sh")
 
-def wine_env(prefix, base=None):
+
+def wine_env(prefix, base=None, lane=None):
     env = dict(base if base is not None else os.environ)
     env.update(WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+    env["VIMRA_LANE"] = lane or env.get("VIMRA_LANE") or "wine8"
     return env
+
+
+def wine(env, command, *args):
+    """The command line that runs a Wine command (wine, wineserver, wineboot)
+    under env's lane."""
+    return [LANE_SCRIPT, env.get("VIMRA_LANE", "wine8"), command, *args]
 
 
 def stop_prefix(env):
     for flag in ("-k", "-w"):
-        subprocess.run(["wineserver", flag], env=env, timeout=60,
+        subprocess.run(wine(env, "wineserver", flag), env=env, timeout=60,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def prepare_prefix(env):
     """Creates the prefix when it is new; returns whether it exists."""
     quiet = dict(env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
-    subprocess.run(["wineboot", "-i"], **quiet)
+    subprocess.run(wine(env, "wineboot", "-i"), **quiet)
     # Unmanaged windows: with no window manager on Xvfb, hiding a managed
     # window waits 2 s for a withdrawal nobody confirms, and the tray hides
     # itself inside the NIM_DELETE of its last icon, which would add those
     # 2 s to every Exit.
-    subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed",
-                    "/d", "N", "/f"], **quiet)
+    subprocess.run(wine(env, "wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed",
+                         "/d", "N", "/f"), **quiet)
     stop_prefix(env)
     return os.path.exists(os.path.join(env["WINEPREFIX"], "system.reg"))
 
@@ -66,16 +78,36 @@ def top_windows(env):
     return found
 
 
+def viewable(env, window):
+    out = x11(env, "xwininfo", "-id", window).stdout.decode(errors="replace")
+    return "IsViewable" in out
+
+
+_screens = {}
+
+
+def screen_size(env):
+    display = env.get("DISPLAY")
+    if display not in _screens:
+        out = x11(env, "xwininfo", "-root").stdout.decode(errors="replace")
+        _screens[display] = [int(v) for v in re.findall(r"^\s*(?:Width|Height): (\d+)", out, re.M)] or [800, 600]
+    return _screens[display]
+
+
 def tray_box(env):
-    """(x, y, w, h) of the tray window's part on the screen, or None."""
-    tray = [w for w in top_windows(env) if w[1] == TRAY_TITLE]
-    if not tray:
-        return None
-    out = x11(env, "xwininfo", "-root").stdout.decode(errors="replace")
-    screen = [int(v) for v in re.findall(r"^\s*(?:Width|Height): (\d+)", out, re.M)] or [800, 600]
-    _, _, _, w, h, x, y = tray[0]
-    x, y = max(x, 0), max(y, 0)
-    return x, y, min(w, screen[0] - x), min(h, screen[1] - y)
+    """(x, y, w, h) of the notification area's part on the screen, or None.
+
+    The notification area is what it is, not what it is called: the one
+    top-level window that Wine's explorer.exe shows. Wine 8 titles it "Wine
+    System Tray", Wine 10 leaves it unnamed and draws a taller caption; its
+    other windows stay unmapped 1x1 stand-ins, and it unmaps itself with its
+    last icon."""
+    for wid, _, cls, w, h, x, y in top_windows(env):
+        if cls.split('"')[1:2] == ["explorer.exe"] and w > 1 and h > 1 and viewable(env, wid):
+            width, height = screen_size(env)
+            x, y = max(x, 0), max(y, 0)
+            return x, y, min(w, width - x), min(h, height - y)
+    return None
 
 
 def grab(env, box):

@@ -1,67 +1,105 @@
 #!/bin/sh
-# Builds the release exe twice, from two copies of the tree at different
+# Builds the release exe twice for each Windows architecture (x64 with
+# mingw-w64's GCC, ARM64 with Debian's clang and the runtime that
+# tools/arm64-toolchain.sh builds), from two copies of the tree at different
 # paths into two different build directories, and fails unless the two exes
-# are byte-for-byte the same. Also holds the exe to its footprint (at most
-# 40 KiB, no DLL but Windows' own) and to its safety: no static import of a
-# DLL that Windows would look for in the program's folder first, and the
-# PE flags for ASLR, high-entropy addresses, NX and terminal servers.
-# Usage: check_reproducible.sh [SOURCE_DIR]   (exit 77: no cross compiler)
+# of an architecture are byte-for-byte the same. Also holds each exe to its
+# architecture (the COFF Machine field), its footprint (at most 40 KiB, no
+# DLL but Windows' own) and its safety: no static import of a DLL that
+# Windows would look for in the program's folder first, and the PE flags for
+# ASLR, high-entropy addresses, NX and terminal servers. Prints the SHA-256,
+# size, flags and imports of each.
+# Usage: check_reproducible.sh [SOURCE_DIR]   (exit 77: no x64 cross compiler)
+# VIMRA_RELEASE_ARCHES: the architectures to check, default "x64 arm64".
+# The first ARM64 run builds its toolchain, which takes minutes.
 set -eu
 
 src=${1:-$(cd "$(dirname "$0")/../.." && pwd)}
+arches=${VIMRA_RELEASE_ARCHES:-x64 arm64}
 limit=40960
-cxx=x86_64-w64-mingw32-g++-posix
 
-command -v "$cxx" >/dev/null 2>&1 || { echo "skipped: $cxx not found"; exit 77; }
 command -v ninja >/dev/null 2>&1 || { echo "skipped: ninja not found"; exit 77; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/vimra-repro.XXXXXX")
 trap 'rm -rf "$work"' EXIT INT TERM
 
-build_copy() {
-    # $1: a directory name that differs between the two builds, so that any
-    # build path leaking into the exe shows up as a difference.
-    root=$work/$1
-    mkdir -p "$root/src"
+# Two directory names that differ between the builds, so that any build path
+# leaking into an exe shows up as a difference.
+copies="a second-build/deeper"
+for copy in $copies; do
+    mkdir -p "$work/$copy/src"
     (cd "$src" && tar -cf - CMakeLists.txt cmake monitor platform tray resources tools) |
-        tar -C "$root/src" -xf -
-    "$root/src/tools/build-exe.sh" "$root/out" >/dev/null
-}
-
-build_copy a
-build_copy second-build/deeper
-one=$work/a/out/vimra.exe
-two=$work/second-build/deeper/out/vimra.exe
-
-status=0
-if cmp "$one" "$two"; then
-    echo "reproducible: $(sha256sum "$one" | cut -d' ' -f1)"
-else
-    echo "FAIL: the two builds differ"
-    status=1
-fi
-
-size=$(wc -c <"$one")
-echo "size: $size bytes (limit $limit)"
-[ "$size" -le "$limit" ] || { echo "FAIL: exe larger than $limit bytes"; status=1; }
-
-for dll in $(x86_64-w64-mingw32-objdump -p "$one" | awk '/DLL Name:/ {print $3}'); do
-    case $(echo "$dll" | tr 'A-Z' 'a-z') in
-    # KnownDLLs only: these always come from System32, wherever the exe lies.
-    kernel32.dll | user32.dll | gdi32.dll | shell32.dll | advapi32.dll | ws2_32.dll | \
-        msvcrt.dll | comctl32.dll | ole32.dll) echo "imports: $dll" ;;
-    *) echo "FAIL: imports $dll, which is not a KnownDLL"; status=1 ;;
-    esac
+        tar -C "$work/$copy/src" -xf -
 done
 
-# HIGH_ENTROPY_VA 0x20, DYNAMIC_BASE 0x40, NX_COMPAT 0x100, TERMINAL_SERVER_AWARE 0x8000
-flags=$(x86_64-w64-mingw32-objdump -p "$one" | awk '/^DllCharacteristics/ {print $2}')
-echo "DllCharacteristics: 0x$flags"
-wanted=$((0x20 | 0x40 | 0x100 | 0x8000))
-[ $((0x${flags:-0} & wanted)) -eq $wanted ] || { echo "FAIL: PE flags lack some of 0x8160"; status=1; }
+# The COFF Machine field, as four hex digits: 8664 x64, aa64 ARM64.
+machine() {
+    pe=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
+    [ "$(od -An -c -j"$pe" -N2 "$1" | tr -d ' ')" = PE ] || { echo none; return; }
+    od -An -tx2 -j$((pe + 4)) -N2 "$1" | tr -d ' '
+}
 
-if grep -q "$work" "$one"; then
-    echo "FAIL: the build path is embedded in the exe"
-    status=1
-fi
+status=0
+skipped=""
+fail() { echo "FAIL ($arch): $*"; status=1; }
+for arch in $arches; do
+    case $arch in
+    x64) option="" cxx=x86_64-w64-mingw32-g++-posix objdump=x86_64-w64-mingw32-objdump wanted_machine=8664 ;;
+    # GNU objdump does not read ARM64 programs; LLVM's comes with the toolchain.
+    arm64) option=--arm64 cxx="" objdump=llvm-objdump-19 wanted_machine=aa64 ;;
+    *) echo "FAIL: unknown architecture $arch"; exit 1 ;;
+    esac
+    if [ -n "$cxx" ] && ! command -v "$cxx" >/dev/null 2>&1; then
+        echo "$arch skipped: $cxx not found"
+        skipped="$skipped $arch"
+        continue
+    fi
+    for copy in $copies; do
+        # shellcheck disable=SC2086
+        "$work/$copy/src/tools/build-exe.sh" $option "$work/$copy/out-$arch" >/dev/null ||
+            { fail "the build in $work/$copy failed"; continue 2; }
+    done
+    one=$work/a/out-$arch/vimra.exe
+    two=$work/second-build/deeper/out-$arch/vimra.exe
+
+    sha=$(sha256sum "$one" | cut -d' ' -f1)
+    if cmp "$one" "$two"; then
+        echo "$arch reproducible: $sha"
+    else
+        fail "the two builds differ"
+    fi
+
+    found=$(machine "$one")
+    echo "$arch machine: 0x$found"
+    [ "$found" = "$wanted_machine" ] || fail "machine 0x$found, not 0x$wanted_machine"
+
+    size=$(wc -c <"$one")
+    echo "$arch size: $size bytes (limit $limit)"
+    [ "$size" -le "$limit" ] || fail "exe larger than $limit bytes"
+
+    headers=$("$objdump" -p "$one") || { fail "$objdump cannot read the exe"; continue; }
+    # HIGH_ENTROPY_VA 0x20, DYNAMIC_BASE 0x40, NX_COMPAT 0x100, TERMINAL_SERVER_AWARE 0x8000
+    flags=$(echo "$headers" | awk '/^DllCharacteristics/ {print $2}')
+    echo "$arch DllCharacteristics: 0x$flags"
+    wanted=$((0x20 | 0x40 | 0x100 | 0x8000))
+    [ $((0x${flags:-0} & wanted)) -eq $wanted ] || fail "PE flags lack some of 0x8160"
+
+    dlls=$(echo "$headers" | awk '/DLL Name:/ {print $3}')
+    [ -n "$dlls" ] || fail "no imports found"
+    echo "$arch imports: $(echo $dlls)"
+    for dll in $dlls; do
+        case $(echo "$dll" | tr 'A-Z' 'a-z') in
+        # KnownDLLs only: these always come from System32, wherever the exe lies.
+        kernel32.dll | user32.dll | gdi32.dll | shell32.dll | advapi32.dll | ws2_32.dll | \
+            msvcrt.dll | comctl32.dll | ole32.dll) ;;
+        *) fail "imports $dll, which is not a KnownDLL" ;;
+        esac
+    done
+
+    if grep -q "$work" "$one"; then
+        fail "the build path is embedded in the exe"
+    fi
+done
+
+[ $status -eq 0 ] && [ -n "$skipped" ] && exit 77
 exit $status
