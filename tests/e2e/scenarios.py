@@ -231,7 +231,8 @@ def run_step(ctx, proc, step, figures, mark):
         within = scaled(ctx, within)
         took, icon = wait_for(ctx, lambda i: i in ids, within - (time.monotonic() - mark))
         if took is None:
-            return mark, "expected %s within %.1fs, saw %s" % (sorted(ids), within, icon)
+            return mark, "expected %s within %.1fs, saw %s (tray at %s)" % (
+                sorted(ids), within, icon, wine_tray.tray_box(ctx["env"]))
         if label:
             figures[label] = time.monotonic() - mark
         return mark, None
@@ -335,18 +336,21 @@ def run_step(ctx, proc, step, figures, mark):
 def run_once(ctx, target, steps, figures):
     proc = launch(ctx, target, [s for s in steps if s[0] in LAUNCH_STEPS])
     mark = time.monotonic()
+    error = None
     try:
         for step in (s for s in steps if s[0] not in LAUNCH_STEPS):
             mark, error = run_step(ctx, proc, step, figures, mark)
             if error:
-                return "%s: %s" % (step[0], error)
-        return None
+                error = "%s: %s" % (step[0], error)
+                break
+        return error
     finally:
         if proc.poll() is None:
             proc.kill()
             proc.wait()
-        if observe(ctx) is not None:
-            # Start the next row from an empty tray.
+        if error or observe(ctx) is not None:
+            # Start the next row from an empty tray and a new desktop
+            # process, so that what went wrong here stays with this row.
             reset_wine(ctx)
         ctx["stderr"].close()
 
@@ -410,11 +414,18 @@ def keep_shell(ctx):
     would include that start: about 1 s here, several under emulation. A
     command prompt waiting on a pipe that is never written keeps it up and
     shows no window."""
-    ctx["keeper"] = subprocess.Popen(wine_tray.wine(ctx["env"], "wine", "cmd", "/c", "pause"), env=ctx["env"],
-                                     stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    if not wine_tray.poll(lambda: any(w[2].startswith('"explorer.exe"') for w in wine_tray.top_windows(ctx["env"])),
-                          scaled(ctx, 30.0), 0.1):
-        print("note: Wine's desktop process did not start; each row includes its start", flush=True)
+    for attempt in (1, 2):
+        ctx["keeper"] = subprocess.Popen(wine_tray.wine(ctx["env"], "wine", "cmd", "/c", "pause"), env=ctx["env"],
+                                         stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                                         stderr=subprocess.DEVNULL)
+        if wine_tray.poll(lambda: any(w[2].startswith('"explorer.exe"') for w in wine_tray.top_windows(ctx["env"])),
+                          scaled(ctx, 15.0), 0.1):
+            return
+        print("note: Wine's desktop process did not start (attempt %d)" % attempt, flush=True)
+        wine_tray.stop_prefix(ctx["env"])
+        ctx["keeper"].kill()
+        ctx["keeper"].wait()
+        subprocess.run(wine_tray.wine(ctx["env"], "wineserver", "-p"), env=ctx["env"], timeout=30)
 
 
 def find_cross_tools(ctx):

@@ -42,6 +42,9 @@ def prepare_prefix(env):
     """Creates the prefix when it is new; returns whether it exists."""
     quiet = dict(env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
     subprocess.run(wine(env, "wineboot", "-i"), **quiet)
+    # wineboot may return while the prefix is still being filled in; killing
+    # that half-way leaves a prefix whose desktop never starts. Let it end.
+    subprocess.run(wine(env, "wineserver", "-w"), **quiet)
     # Unmanaged windows: with no window manager on Xvfb, hiding a managed
     # window waits 2 s for a withdrawal nobody confirms, and the tray hides
     # itself inside the NIM_DELETE of its last icon, which would add those
