@@ -27,7 +27,6 @@ native() {  # name, extra cmake arguments...
 lane() {  # lane, build directory, exe, extra end-to-end arguments...
   name=$1 tree=$2 exe=$3; shift 3
   step "$name: Windows tests under Wine"
-  "$ROOT/tools/wine-lane.sh" "$name"
   VIMRA_LANE=$name WINEPREFIX=$BUILD/wineprefix-$name \
     xvfb-run -a ctest --test-dir "$tree" --output-on-failure
   step "$name: the whole program under Wine, end to end"

@@ -14,13 +14,16 @@ fi
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=$1
 if [ -n "$arm64" ]; then
-    toolchain=$("$root/tools/arm64-toolchain.sh")
     set -- -DCMAKE_TOOLCHAIN_FILE="$root/cmake/llvm-mingw-aarch64.cmake" \
-        -DVIMRA_ARM64_TOOLCHAIN="$(echo "$toolchain" | tail -n 1)"
+        -DVIMRA_ARM64_TOOLCHAIN="$("$root/tools/arm64-toolchain.sh")"
 else
     set -- -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake"
 fi
 mkdir -p "$out"
+# A tree configured with an earlier ARM64 toolchain keeps its tools'
+# paths, which are gone once a new toolchain replaces it: start it afresh.
+archiver=$(sed -n 's/^CMAKE_AR:[A-Z]*=//p' "$out/CMakeCache.txt" 2>/dev/null || true)
+[ -z "$archiver" ] || [ -x "$archiver" ] || set -- --fresh "$@"
 cmake -S "$root" -B "$out" -G Ninja "$@" \
     -DCMAKE_BUILD_TYPE=Release -DVIMRA_TESTS=OFF >"$out/configure.log" 2>&1 ||
     { cat "$out/configure.log" >&2; exit 1; }

@@ -6,14 +6,17 @@
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${VIMRA_BUILD:-$ROOT/build}
+TREE=$BUILD/win TOOLCHAIN_FILE=$ROOT/cmake/mingw-w64-x86_64.cmake ARM64_TOOLCHAIN=""
 if [ "${1:-}" = --arm64 ]; then
   shift
-  TOOLCHAIN=$("$ROOT/tools/arm64-toolchain.sh")
-  cmake -S "$ROOT" -B "$BUILD/arm64" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/llvm-mingw-aarch64.cmake" \
-    -DVIMRA_ARM64_TOOLCHAIN="$(echo "$TOOLCHAIN" | tail -n 1)" >/dev/null
-  exec cmake --build "$BUILD/arm64" "$@"
+  TREE=$BUILD/arm64 TOOLCHAIN_FILE=$ROOT/cmake/llvm-mingw-aarch64.cmake
+  ARM64_TOOLCHAIN=$("$ROOT/tools/arm64-toolchain.sh")
 fi
-cmake -S "$ROOT" -B "$BUILD/win" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null
-cmake --build "$BUILD/win" "$@"
+# A tree configured with an earlier ARM64 toolchain keeps its tools'
+# paths, which are gone once a new toolchain replaces it: start it afresh.
+ARCHIVER=$(sed -n 's/^CMAKE_AR:[A-Z]*=//p' "$TREE/CMakeCache.txt" 2>/dev/null || true)
+FRESH=""
+[ -z "$ARCHIVER" ] || [ -x "$ARCHIVER" ] || FRESH=--fresh
+cmake $FRESH -S "$ROOT" -B "$TREE" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN_FILE" \
+  ${ARM64_TOOLCHAIN:+"-DVIMRA_ARM64_TOOLCHAIN=$ARM64_TOOLCHAIN"} >/dev/null
+cmake --build "$TREE" "$@"

@@ -26,13 +26,13 @@ BUILD=${VIMRA_BUILD:-$ROOT/build}
 if [ $lane = arm64 ]; then
   echo "Building the ARM64 vimra.exe in $BUILD/exe-arm64..."
   EXE=$("$ROOT/tools/build-exe.sh" --arm64 "$BUILD/exe-arm64")
-  export WINEPREFIX=${WINEPREFIX:-$BUILD/wineprefix-arm64}
 else
   echo "Building vimra.exe in $BUILD/exe..."
   EXE=$("$ROOT/tools/build-exe.sh" "$BUILD/exe")
-  [ $lane = wine8 ] && export WINEPREFIX=${WINEPREFIX:-$BUILD/wineprefix}
-  export WINEPREFIX=${WINEPREFIX:-$BUILD/wineprefix-$lane}
 fi
+# The machine's Wine keeps the prefix it always had; each other Wine has its own.
+[ $lane = wine8 ] && prefix=$BUILD/wineprefix || prefix=$BUILD/wineprefix-$lane
+export WINEPREFIX=${WINEPREFIX:-$prefix}
 export WINEDEBUG=-all VIMRA_LANE=$lane
 # No offer to install Mono and Gecko when the prefix is created.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}

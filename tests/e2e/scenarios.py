@@ -399,22 +399,19 @@ def about_box(ctx):
 # ------------------------------------------------------------- environment
 
 def reset_wine(ctx):
-    wine_tray.stop_prefix(ctx["env"])
-    if ctx.get("keeper"):
-        ctx["keeper"].kill()
-        ctx["keeper"].wait()
-    subprocess.run(wine_tray.wine(ctx["env"], "wineserver", "-p"), env=ctx["env"], timeout=30)
-    keep_shell(ctx)
-
-
-def keep_shell(ctx):
-    """Keeps Wine's desktop process, which holds the notification area,
-    running from row to row, as Windows' shell always is. Otherwise Wine
-    starts it with every program and ends it after, and every row's times
-    would include that start: about 1 s here, several under emulation. A
-    command prompt waiting on a pipe that is never written keeps it up and
-    shows no window."""
+    """Ends every Wine process of the prefix and starts Wine's desktop
+    process, which holds the notification area, again; it then keeps running
+    from row to row, as Windows' shell always is. Otherwise Wine starts it
+    with every program and ends it after, and every row's times would
+    include that start: about 1 s here, several under emulation. A command
+    prompt waiting on a pipe that is never written keeps it up and shows no
+    window. A desktop that does not come up gets one more try."""
     for attempt in (1, 2):
+        wine_tray.stop_prefix(ctx["env"])
+        if ctx.get("keeper"):
+            ctx["keeper"].kill()
+            ctx["keeper"].wait()
+        subprocess.run(wine_tray.wine(ctx["env"], "wineserver", "-p"), env=ctx["env"], timeout=30)
         ctx["keeper"] = subprocess.Popen(wine_tray.wine(ctx["env"], "wine", "cmd", "/c", "pause"), env=ctx["env"],
                                          stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
                                          stderr=subprocess.DEVNULL)
@@ -422,10 +419,6 @@ def keep_shell(ctx):
                           scaled(ctx, 15.0), 0.1):
             return
         print("note: Wine's desktop process did not start (attempt %d)" % attempt, flush=True)
-        wine_tray.stop_prefix(ctx["env"])
-        ctx["keeper"].kill()
-        ctx["keeper"].wait()
-        subprocess.run(wine_tray.wine(ctx["env"], "wineserver", "-p"), env=ctx["env"], timeout=30)
 
 
 def find_cross_tools(ctx):
@@ -435,7 +428,7 @@ def find_cross_tools(ctx):
     if machine == "arm64":
         made = subprocess.run([os.path.join(ROOT, "tools", "arm64-toolchain.sh")], capture_output=True,
                               text=True, timeout=1800)
-        toolchain = made.stdout.strip().splitlines()[-1] if made.returncode == 0 and made.stdout.strip() else ""
+        toolchain = made.stdout.strip() if made.returncode == 0 else ""
         compiler = os.path.join(toolchain, "bin", "aarch64-w64-mingw32-clang++")
         ctx["compiler"] = compiler if toolchain and os.access(compiler, os.X_OK) else None
         ctx["objdump"] = shutil.which("llvm-objdump-19")
