@@ -31,7 +31,7 @@ lane() {  # lane, build directory, exe, extra end-to-end arguments...
     xvfb-run -a ctest --test-dir "$tree" --output-on-failure
   step "$name: the whole program under Wine, end to end"
   python3 "$ROOT/tests/e2e/scenarios.py" --lane "$name" --exe "$exe" \
-    --responder "$BUILD/native/tests/host/vimra_responder" "$@"
+    --responder "$BUILD/native/tests/host/vimra_responder" --evidence "$BUILD/e2e-evidence" "$@"
 }
 
 # What the ARM64 and Wine 10 lanes need is built once into a cache outside

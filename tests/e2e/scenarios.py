@@ -30,14 +30,23 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "tests", "host"))
+import evidence  # noqa: E402
 import testhost  # noqa: E402
 import wine_tray  # noqa: E402
 
-NAMESPACE, NS_INDEX = "vimra-e2e", 2
+# A table run beside another (another lane, say) takes another test host.
+NS_INDEX = int(os.environ.get("VIMRA_E2E_HOST", "2"))
+NAMESPACE = "vimra-e2e-%d" % NS_INDEX
 HOST = testhost.host_address(NS_INDEX)
 LOOP = "127.0.0.1"
 ANY = frozenset(wine_tray.LIT_BARS) | {132}
 SETTLE = 1.5   # how long a band's picture must hold once it is shown
+# What the program and the desktop write to their Wine logs, kept when a row
+# fails: Wine's errors, where each DLL came from, each thread's start and
+# end, the entry's return into ExitProcess (the prefix's relay list) and the
+# DLL detach after it, each line timed and marked with process and thread.
+WINE_LOG = "fixme-all,+timestamp,+pid,+loaddll,+relay"
+DESKTOP_LOG = "fixme-all,+timestamp,+pid"   # errors only: it runs all table long
 
 # Takes the icon away from the notification area from outside, as a shell
 # restart does: the program has to notice on its own and add it again.
@@ -150,7 +159,7 @@ def wait_for(ctx, accept, within, interval=0.03):
 
 def launch(ctx, target, setup):
     ctx["stderr"] = open(os.path.join(ctx["tmp"], "vimra.err"), "w+")
-    exe, env, cwd = ctx["exe"], ctx["env"], None
+    exe, env, cwd = ctx["exe"], dict(ctx["env"], WINEDEBUG=WINE_LOG), None
     for step in setup:
         if step[0] == "env":
             env = dict(env, **step[1])
@@ -257,7 +266,7 @@ def run_step(ctx, proc, step, figures, mark):
         if icon is not None:
             return mark, "an icon (%d) appeared" % icon
         if code is None:
-            return mark, "still running after %.1fs" % within
+            return mark, "still running after %.1fs; %s" % (within, program_end(ctx, mark, within))
         figures["end"] = time.monotonic() - mark
         took, icon = wait_for(ctx, lambda i: i is not None, 0.5)
         if code != 0 or took is not None:
@@ -309,6 +318,7 @@ def run_step(ctx, proc, step, figures, mark):
     if kind == "exit":
         _, within, label = step
         within = scaled(ctx, within)
+        asked = time.monotonic()
         clicked = wine_tray.click_exit(ctx["env"], *ctx["icon_at"], "vimra.exe")
         if clicked is None:
             return mark, "no menu opened at the icon"
@@ -321,8 +331,9 @@ def run_step(ctx, proc, step, figures, mark):
             time.sleep(0.01)
         figures[label], figures["icon-gone"] = ended, gone
         if ended is None or gone is None:
-            return mark, "after %.1fs: process %s, icon %s" % (
-                within + 3.0, "ended" if ended else "running", "gone" if gone else "shown")
+            return mark, "after %.1fs: process %s, icon %s%s" % (
+                within + 3.0, "ended" if ended else "running", "gone" if gone else "shown",
+                "" if ended else "; " + program_end(ctx, asked, within))
         took, icon = wait_for(ctx, lambda i: i is not None, 0.6)
         ctx["stderr"].seek(0)
         crashed = "Unhandled" in ctx["stderr"].read()
@@ -333,7 +344,19 @@ def run_step(ctx, proc, step, figures, mark):
     return mark, "unknown step " + kind
 
 
-def run_once(ctx, target, steps, figures):
+def program_end(ctx, since, limit):
+    """Why a process is still there after it was told to end, from its Wine
+    log. When its own part is done (every worker thread ended, then the entry
+    returned 0 into ExitProcess within the row's limit) what is left is Wine
+    or the emulator not ending the Linux process: the row is marked HANG,
+    counted apart from the failures, with its evidence kept all the same."""
+    done, shown = evidence.program_part(ctx["stderr"].name, evidence.raw_clock(since), limit)
+    ctx["hang"] = done
+    return ("the program's part ended, Wine did not end its process: " if done
+            else "the program did not end within its limit: ") + shown
+
+
+def run_once(ctx, name, target, steps, figures):
     proc = launch(ctx, target, [s for s in steps if s[0] in LAUNCH_STEPS])
     mark = time.monotonic()
     error = None
@@ -343,6 +366,11 @@ def run_once(ctx, target, steps, figures):
             if error:
                 error = "%s: %s" % (step[0], error)
                 break
+        if error:
+            ctx["failures"] += 1
+            kept = evidence.keep(os.path.join(ctx["evidence"], "%s-%d" % (name, ctx["failures"])),
+                                 ctx["env"], proc.pid, ctx["stderr"].name, error)
+            error += " [kept: %s]" % os.path.relpath(kept)
         return error
     finally:
         if proc.poll() is None:
@@ -370,11 +398,12 @@ def run_row(ctx, row, cycles):
     merged = {}
     for _ in range(repeat or cycles):
         figures = {}
-        error = run_once(ctx, target, steps, figures)
+        ctx["hang"] = False
+        error = run_once(ctx, name, target, steps, figures)
         for key, value in figures.items():
             merged.setdefault(key, []).append(value)
         if error:
-            return "FAIL", error, merged
+            return "HANG" if ctx["hang"] else "FAIL", error, merged
     return "PASS", "", merged
 
 
@@ -405,20 +434,43 @@ def reset_wine(ctx):
     with every program and ends it after, and every row's times would
     include that start: about 1 s here, several under emulation. A command
     prompt waiting on a pipe that is never written keeps it up and shows no
-    window. A desktop that does not come up gets one more try."""
+    window. Returns once the desktop is up and the prefix's processes have
+    gone quiet, so that the next row's clock starts on a Wine at rest; a
+    desktop that does not come up keeps its evidence and gets one more try."""
     for attempt in (1, 2):
         wine_tray.stop_prefix(ctx["env"])
         if ctx.get("keeper"):
             ctx["keeper"].kill()
             ctx["keeper"].wait()
         subprocess.run(wine_tray.wine(ctx["env"], "wineserver", "-p"), env=ctx["env"], timeout=30)
-        ctx["keeper"] = subprocess.Popen(wine_tray.wine(ctx["env"], "wine", "cmd", "/c", "pause"), env=ctx["env"],
-                                         stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
-                                         stderr=subprocess.DEVNULL)
+        log = open(os.path.join(ctx["tmp"], "desktop.err"), "w")
+        ctx["keeper"] = subprocess.Popen(wine_tray.wine(ctx["env"], "wine", "cmd", "/c", "pause"),
+                                         env=dict(ctx["env"], WINEDEBUG=DESKTOP_LOG),
+                                         stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=log)
+        log.close()
         if wine_tray.poll(lambda: any(w[2].startswith('"explorer.exe"') for w in wine_tray.top_windows(ctx["env"])),
-                          scaled(ctx, 15.0), 0.1):
+                          scaled(ctx, 15.0), 0.1) and quiet(ctx, scaled(ctx, 15.0)):
             return
-        print("note: Wine's desktop process did not start (attempt %d)" % attempt, flush=True)
+        ctx["failures"] += 1
+        kept = evidence.keep(os.path.join(ctx["evidence"], "desktop-%d" % ctx["failures"]), ctx["env"],
+                             ctx["keeper"].pid, log.name, "desktop not up and quiet (attempt %d)" % attempt)
+        print("note: Wine's desktop did not come up and settle (attempt %d) [kept: %s]" % (
+            attempt, os.path.relpath(kept)), flush=True)
+
+
+def quiet(ctx, within, still=0.5):
+    """Whether the prefix's processes used no processor time for `still`
+    seconds on end, within `within` seconds."""
+    last, since = None, time.monotonic()
+    deadline = since + within
+    while time.monotonic() < deadline:
+        used = evidence.cpu_time(evidence.prefix_processes(ctx["env"]["WINEPREFIX"]))
+        if used != last:
+            last, since = used, time.monotonic()
+        elif time.monotonic() - since >= still:
+            return True
+        time.sleep(0.1)
+    return False
 
 
 def find_cross_tools(ctx):
@@ -451,7 +503,7 @@ def build_drop_icon(ctx):
         ctx["drop_icon"] = target
 
 
-def start_test_host(ctx, responder_binary):
+def start_test_host(ctx, responder_binary, lifetime):
     if not responder_binary or not os.access(responder_binary, os.X_OK):
         ctx["no_host"] = "responder binary not found (%s)" % responder_binary
     elif not testhost.available():
@@ -460,7 +512,7 @@ def start_test_host(ctx, responder_binary):
         ctx["no_host"] = "could not bring up namespace " + NAMESPACE
     else:
         control = os.path.join(ctx["tmp"], "responder.sock")
-        ctx["responder"] = testhost.start_responder(NAMESPACE, responder_binary, control, "reply:0")
+        ctx["responder"] = testhost.start_responder(NAMESPACE, responder_binary, control, "reply:0", lifetime)
         if ctx["responder"]:
             ctx["control"] = control
         else:
@@ -473,8 +525,11 @@ def main():
     parser.add_argument("--responder")
     parser.add_argument("--only", help="run the rows whose name starts with this")
     parser.add_argument("--cycles", type=int, default=5)
+    parser.add_argument("--repeat", type=int, default=1, help="run the table this many times")
     parser.add_argument("--lane", choices=wine_tray.LANES, default="wine8")
     parser.add_argument("--time-scale", type=float, default=1.0)
+    parser.add_argument("--evidence", default=os.path.join(ROOT, "build", "e2e-evidence"),
+                        help="where a failed row keeps what shows why (default build/e2e-evidence)")
     args = parser.parse_args()
     rows = [r for r in SCENARIOS if not args.only or r[0].startswith(args.only)]
     if not rows:
@@ -484,8 +539,10 @@ def main():
     env = wine_tray.wine_env(os.path.join(tmp, "wine"),
                              dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8"), args.lane)
     ctx = {"tmp": tmp, "env": env, "exe": os.path.abspath(args.exe), "pictures": wine_tray.status_pictures(),
-           "scale": max(args.time_scale, 1.0)}
-    failed = passed = skipped = 0
+           "scale": max(args.time_scale, 1.0), "failures": 0,
+           "evidence": os.path.join(os.path.abspath(args.evidence), args.lane)}
+    failed = passed = skipped = hung = 0
+    failures = {}   # row -> the errors it failed with, over all runs
     started = time.monotonic()
     try:
         ctx["xvfb"] = wine_tray.start_display(ctx["env"])
@@ -493,16 +550,23 @@ def main():
         reset_wine(ctx)
         find_cross_tools(ctx)
         build_drop_icon(ctx)
-        start_test_host(ctx, args.responder)
-        for row in rows:
-            row_start = time.monotonic()
-            verdict, error, figures = run_row(ctx, row, args.cycles)
-            failed += verdict == "FAIL"
-            passed += verdict == "PASS"
-            skipped += verdict == "SKIP"
-            print("%s %-22s %s%s (%.1fs)" % (verdict, row[0], show(figures),
-                                            "  -- " + error if error else "",
-                                            time.monotonic() - row_start), flush=True)
+        # Long enough for every run, and still bounded.
+        start_test_host(ctx, args.responder, 600 * args.repeat)
+        for run in range(1, args.repeat + 1):
+            if args.repeat > 1:
+                print("--- run %d of %d" % (run, args.repeat), flush=True)
+            for row in rows:
+                row_start = time.monotonic()
+                verdict, error, figures = run_row(ctx, row, args.cycles)
+                failed += verdict == "FAIL"
+                passed += verdict == "PASS"
+                skipped += verdict == "SKIP"
+                hung += verdict == "HANG"
+                if error and verdict in ("FAIL", "HANG"):
+                    failures.setdefault(row[0], []).append("run %d: %s %s" % (run, verdict, error))
+                print("%s %-22s %s%s (%.1fs)" % (verdict, row[0], show(figures),
+                                                "  -- " + error if error else "",
+                                                time.monotonic() - row_start), flush=True)
     finally:
         if ctx.get("responder"):
             responder(ctx, "quit")
@@ -520,8 +584,11 @@ def main():
             ctx["xvfb"].terminate()
             ctx["xvfb"].wait(timeout=10)
         shutil.rmtree(tmp, ignore_errors=True)
-    print("e2e (%s): %d passed, %d failed, %d skipped in %.0fs" % (
-        args.lane, passed, failed, skipped, time.monotonic() - started))
+    for row, errors in failures.items():
+        print("failed %s %d of %d runs:\n  %s" % (row, len(errors), args.repeat, "\n  ".join(errors)))
+    print("e2e (%s): %d passed, %d failed, %d skipped, %d left running by Wine after the program's end"
+          " in %.0fs%s" % (args.lane, passed, failed, skipped, hung, time.monotonic() - started,
+        " over %d runs" % args.repeat if args.repeat > 1 else ""))
     sys.exit(1 if failed else 0)
 
 

@@ -48,9 +48,15 @@ def prepare_prefix(env):
     # Unmanaged windows: with no window manager on Xvfb, hiding a managed
     # window waits 2 s for a withdrawal nobody confirms, and the tray hides
     # itself inside the NIM_DELETE of its last icon, which would add those
-    # 2 s to every Exit.
-    subprocess.run(wine(env, "wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed",
-                         "/d", "N", "/f"), **quiet)
+    # 2 s to every Exit. The relay list is the one call a log with +relay
+    # traces beside the DLL attach and detach calls: ExitProcess, which the
+    # program's entry returns into.
+    settings = os.path.join(env["WINEPREFIX"], "vimra-settings.reg")
+    with open(settings, "w", encoding="utf-16") as f:
+        f.write("Windows Registry Editor Version 5.00\r\n\r\n"
+                "[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n\"Managed\"=\"N\"\r\n\r\n"
+                "[HKEY_CURRENT_USER\\Software\\Wine\\Debug]\r\n\"RelayInclude\"=\"kernel32.ExitProcess\"\r\n")
+    subprocess.run(wine(env, "wine", "reg", "import", "Z:" + settings.replace("/", "\\")), **quiet)
     stop_prefix(env)
     return os.path.exists(os.path.join(env["WINEPREFIX"], "system.reg"))
 

@@ -1,0 +1,208 @@
+"""What a failed end-to-end row keeps: the state of every Linux thread of the
+prefix's processes at the moment it failed, the program's Wine log and the
+screen, in a folder of its own, so that a flake can be understood from one
+occurrence instead of being reproduced."""
+
+import os
+import re
+import shutil
+import subprocess
+import time
+
+import wine_tray
+
+# The host's system calls by number (x86_64, the machine every lane runs on:
+# under qemu-user a thread's call is the emulator's, made on the guest's behalf).
+SYSCALLS = {0: "read", 1: "write", 7: "poll", 23: "select", 35: "nanosleep", 45: "recvfrom",
+            47: "recvmsg", 60: "exit", 61: "wait4", 202: "futex", 230: "clock_nanosleep",
+            231: "exit_group", 232: "epoll_wait", 247: "waitid", 270: "pselect6", 271: "ppoll",
+            281: "epoll_pwait"}
+
+
+def read(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read().decode(errors="replace")
+    except OSError:
+        return ""
+
+
+def prefix_processes(prefix):
+    """The pids of the processes that belong to the Wine prefix: every one of
+    them has it in its environment, the wineserver included."""
+    mark = ("WINEPREFIX=%s\0" % prefix).encode()
+    found = []
+    for name in os.listdir("/proc"):
+        if name.isdigit():
+            try:
+                with open("/proc/%s/environ" % name, "rb") as f:
+                    if mark in f.read():
+                        found.append(int(name))
+            except OSError:
+                pass
+    return sorted(found)
+
+
+def cpu_time(pids):
+    """The processor time the processes have used so far, in clock ticks."""
+    total = 0
+    for pid in pids:
+        fields = read("/proc/%d/stat" % pid).rsplit(")", 1)[-1].split()
+        if len(fields) > 12:
+            total += int(fields[11]) + int(fields[12])
+    return total
+
+
+def mappings(pid):
+    """(start, end, name) of each mapping of pid's address space."""
+    found = []
+    for line in read("/proc/%d/maps" % pid).splitlines():
+        fields = line.split(None, 5)
+        start, end = (int(v, 16) for v in fields[0].split("-"))
+        found.append((start, end, fields[5] if len(fields) > 5 else "[anonymous]"))
+    return found
+
+
+def owner(maps, address):
+    """Whose memory an address is: under qemu-user a futex in the emulator's
+    own image is the emulator waiting on itself, one in a guest library is
+    the program (or Wine) waiting."""
+    for start, end, name in maps:
+        if start <= address < end:
+            return name
+    return "unmapped"
+
+
+def task_states(pid):
+    """(tid, comm, state, wchan, system call) of each Linux thread of pid."""
+    maps = mappings(pid)
+    tasks = []
+    for tid in sorted(os.listdir("/proc/%d/task" % pid), key=int):
+        base = "/proc/%d/task/%s/" % (pid, tid)
+        stat = read(base + "stat")
+        state = stat.rsplit(")", 1)[-1].split()[0] if ")" in stat else "?"
+        call = read(base + "syscall").split()
+        if call and call[0].isdigit():
+            number = int(call[0])
+            call = "%s(%s)" % (SYSCALLS.get(number, number), ", ".join(call[1:4]))
+            if number == 202:
+                call += " on %s" % owner(maps, int(call.split("(")[1].split(",")[0], 16))
+        else:
+            call = " ".join(call) or "?"
+        tasks.append((int(tid), read(base + "comm").strip(), state, read(base + "wchan").strip() or "-", call))
+    return tasks
+
+
+def describe(pid):
+    status = dict(line.split(":\t", 1) for line in read("/proc/%d/status" % pid).splitlines() if ":\t" in line)
+    lines = ["pid %d ppid %s state %s threads %s: %s" % (
+        pid, status.get("PPid", "?"), status.get("State", "?"), status.get("Threads", "?"),
+        read("/proc/%d/cmdline" % pid).replace("\0", " ").strip())]
+    try:
+        for tid, comm, state, wchan, call in task_states(pid):
+            lines.append("  tid %-7d %-16s %s  wchan %-22s %s" % (tid, comm, state, wchan, call))
+            stack = read("/proc/%d/task/%d/stack" % (pid, tid)).split("\n")[:6]
+            lines.extend("      " + frame for frame in stack if frame)
+    except OSError:
+        lines.append("  (ended while being read)")
+    return lines
+
+
+def thread_report(program, prefix):
+    """Text: the program's process first, then every other process of the prefix."""
+    lines = []
+    others = [pid for pid in prefix_processes(prefix) if pid != program]
+    for pid in ([program] if os.path.exists("/proc/%d" % program) else []) + others:
+        lines.extend(describe(pid))
+    if not os.path.exists("/proc/%d" % program):
+        lines.insert(0, "program pid %d: gone" % program)
+    return "\n".join(lines) + "\n"
+
+
+def keep(folder, env, program, log, error):
+    """Writes into folder: threads.txt (the failure, every Linux thread of
+    the prefix as it is now, then the processes and threads Wine itself
+    still knows of), wine.log (the program's Wine log) and screen.png.
+    Returns folder."""
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    report = "failure: %s\n\n%s" % (error, thread_report(program, env["WINEPREFIX"]))
+    if log and os.path.exists(log):
+        shutil.copy(log, os.path.join(folder, "wine.log"))
+    width, height = wine_tray.screen_size(env)
+    wine_tray.save_area(env, (0, 0, width, height), os.path.join(folder, "screen.png"))
+    try:
+        listed = subprocess.run(wine_tray.wine(env, "wine", "winedbg", "--command", "info thread"), env=env,
+                                capture_output=True, text=True, errors="replace", timeout=60).stdout
+    except subprocess.TimeoutExpired:
+        listed = "(no answer within 60 s)\n"
+    with open(os.path.join(folder, "threads.txt"), "w") as f:
+        f.write(report + "\nWine's processes and threads (winedbg: info thread):\n" + listed)
+    return folder
+
+
+# A line of the program's Wine log with +timestamp,+pid: seconds.ms, process
+# and thread ids, then the message. Wine's clock is CLOCK_MONOTONIC_RAW.
+LOG_LINE = re.compile(r"^\s*(\d+)\.(\d{3}):([0-9a-f]{4}):([0-9a-f]{4}):(.*)$")
+DETACH = re.compile(r'^(Call|Ret) +(?:\w+ )?DLL \(.*L"([^"]+)",reason=PROCESS_DETACH')
+
+
+def raw_clock(monotonic):
+    """A time.monotonic() value on the clock of Wine's log timestamps."""
+    return monotonic + time.clock_gettime(time.CLOCK_MONOTONIC_RAW) - time.monotonic()
+
+
+def shutdown(log):
+    """What the program's Wine log (+relay) says of its end, times on its
+    clock: its main thread, when each worker thread ended (the C runtime's
+    THREAD_DETACH on it), when its window got WM_DESTROY (the first window
+    procedure called is the program's own: its main window is its first),
+    when and with what code the entry's return reached ExitProcess, and the
+    DLLs whose process detach was entered and never returned."""
+    end = {"main": None, "workers": {}, "exit": None, "detaching": []}
+    for line in read(log).splitlines():
+        m = LOG_LINE.match(line)
+        if not m:
+            continue
+        at, pid, tid, text = int(m.group(1)) + int(m.group(2)) / 1000.0, m.group(3), m.group(4), m.group(5)
+        if text.startswith("Starting thread proc"):
+            if end["main"] is None:
+                end["main"] = (pid, tid)
+            elif pid == end["main"][0]:
+                end["workers"].setdefault(tid, None)
+        elif end["main"] is None or pid != end["main"][0]:
+            continue
+        elif "msvcrt.dll" in text and "THREAD_DETACH" in text and tid in end["workers"]:
+            end["workers"][tid] = at
+        elif text.startswith("Call KERNEL32.ExitProcess("):
+            end["exit"] = (at, int(text.split("(")[1].split(")")[0], 16))
+        elif DETACH.match(text):
+            call, module = DETACH.match(text).groups()
+            if call == "Call":
+                end["detaching"].append(module)
+            elif module in end["detaching"]:
+                end["detaching"].remove(module)
+    return end
+
+
+def program_part(log, since, limit):
+    """(whether the program's own part of ending was done and bounded, what
+    the log shows), times from since (on the raw clock), when the end was
+    asked for. The part is done when every worker ended, then the entry
+    returned 0 into ExitProcess within limit seconds; what follows (the DLL
+    detach, the end of the threads and of the process) is Windows' part,
+    Wine's here."""
+    end = shutdown(log)
+    if end["main"] is None:
+        return False, "no thread of the program in its Wine log"
+    origin = since
+    parts = ["worker %s %s" % (tid, "ended %+.3fs" % (at - origin) if at else "never ended")
+              for tid, at in sorted(end["workers"].items())]
+    exit_call = end["exit"]
+    parts.append("ExitProcess(%d) %+.3fs" % (exit_call[1], exit_call[0] - origin) if exit_call else "no ExitProcess")
+    if exit_call:
+        parts.append("detach never returned: " + ", ".join(end["detaching"]) if end["detaching"]
+                     else "every DLL detached")
+    done = (exit_call is not None and exit_call[1] == 0 and exit_call[0] - origin <= limit
+            and all(at is not None and at <= exit_call[0] for at in end["workers"].values()))
+    return done, "program %s: %s" % (end["main"][0], ", ".join(parts))
