@@ -27,22 +27,6 @@ def read(path):
         return ""
 
 
-def prefix_processes(prefix):
-    """The pids of the processes that belong to the Wine prefix: every one of
-    them has it in its environment, the wineserver included."""
-    mark = ("WINEPREFIX=%s\0" % prefix).encode()
-    found = []
-    for name in os.listdir("/proc"):
-        if name.isdigit():
-            try:
-                with open("/proc/%s/environ" % name, "rb") as f:
-                    if mark in f.read():
-                        found.append(int(name))
-            except OSError:
-                pass
-    return sorted(found)
-
-
 def cpu_time(pids):
     """The processor time the processes have used so far, in clock ticks."""
     total = 0
@@ -53,65 +37,33 @@ def cpu_time(pids):
     return total
 
 
-def mappings(pid):
-    """(start, end, name) of each mapping of pid's address space."""
-    found = []
-    for line in read("/proc/%d/maps" % pid).splitlines():
-        fields = line.split(None, 5)
-        start, end = (int(v, 16) for v in fields[0].split("-"))
-        found.append((start, end, fields[5] if len(fields) > 5 else "[anonymous]"))
-    return found
-
-
-def owner(maps, address):
-    """Whose memory an address is: under qemu-user a futex in the emulator's
-    own image is the emulator waiting on itself, one in a guest library is
-    the program (or Wine) waiting."""
-    for start, end, name in maps:
-        if start <= address < end:
-            return name
-    return "unmapped"
-
-
-def task_states(pid):
-    """(tid, comm, state, wchan, system call) of each Linux thread of pid."""
-    maps = mappings(pid)
-    tasks = []
-    for tid in sorted(os.listdir("/proc/%d/task" % pid), key=int):
-        base = "/proc/%d/task/%s/" % (pid, tid)
-        stat = read(base + "stat")
-        state = stat.rsplit(")", 1)[-1].split()[0] if ")" in stat else "?"
-        call = read(base + "syscall").split()
-        if call and call[0].isdigit():
-            number = int(call[0])
-            call = "%s(%s)" % (SYSCALLS.get(number, number), ", ".join(call[1:4]))
-            if number == 202:
-                call += " on %s" % owner(maps, int(call.split("(")[1].split(",")[0], 16))
-        else:
-            call = " ".join(call) or "?"
-        tasks.append((int(tid), read(base + "comm").strip(), state, read(base + "wchan").strip() or "-", call))
-    return tasks
-
-
 def describe(pid):
+    """Lines: the process, then each Linux thread with its state, kernel
+    wait, system call and the top of its kernel stack."""
     status = dict(line.split(":\t", 1) for line in read("/proc/%d/status" % pid).splitlines() if ":\t" in line)
     lines = ["pid %d ppid %s state %s threads %s: %s" % (
         pid, status.get("PPid", "?"), status.get("State", "?"), status.get("Threads", "?"),
         read("/proc/%d/cmdline" % pid).replace("\0", " ").strip())]
     try:
-        for tid, comm, state, wchan, call in task_states(pid):
-            lines.append("  tid %-7d %-16s %s  wchan %-22s %s" % (tid, comm, state, wchan, call))
-            stack = read("/proc/%d/task/%d/stack" % (pid, tid)).split("\n")[:6]
-            lines.extend("      " + frame for frame in stack if frame)
+        tids = sorted(os.listdir("/proc/%d/task" % pid), key=int)
     except OSError:
-        lines.append("  (ended while being read)")
+        return lines + ["  (ended while being read)"]
+    for tid in tids:
+        base = "/proc/%d/task/%s/" % (pid, tid)
+        state = read(base + "stat").rsplit(")", 1)[-1].split()[:1] or ["?"]
+        call = read(base + "syscall").split()
+        if call and call[0].isdigit():
+            call = ["%s(%s)" % (SYSCALLS.get(int(call[0]), call[0]), ", ".join(call[1:4]))]
+        lines.append("  tid %-7s %-16s %s  wchan %-22s %s" % (
+            tid, read(base + "comm").strip(), state[0], read(base + "wchan").strip() or "-", " ".join(call) or "?"))
+        lines.extend("      " + frame for frame in read(base + "stack").split("\n")[:6] if frame)
     return lines
 
 
 def thread_report(program, prefix):
     """Text: the program's process first, then every other process of the prefix."""
     lines = []
-    others = [pid for pid in prefix_processes(prefix) if pid != program]
+    others = [pid for pid in wine_tray.prefix_processes(prefix) if pid != program]
     for pid in ([program] if os.path.exists("/proc/%d" % program) else []) + others:
         lines.extend(describe(pid))
     if not os.path.exists("/proc/%d" % program):

@@ -464,7 +464,7 @@ def quiet(ctx, within, still=0.5):
     last, since = None, time.monotonic()
     deadline = since + within
     while time.monotonic() < deadline:
-        used = evidence.cpu_time(evidence.prefix_processes(ctx["env"]["WINEPREFIX"]))
+        used = evidence.cpu_time(wine_tray.prefix_processes(ctx["env"]["WINEPREFIX"]))
         if used != last:
             last, since = used, time.monotonic()
         elif time.monotonic() - since >= still:

@@ -3,6 +3,7 @@ scripts that drive the real program: the end-to-end scenarios and the bench."""
 
 import os
 import re
+import signal
 import subprocess
 import sys
 import time
@@ -32,10 +33,42 @@ def wine(env, command, *args):
     return [LANE_SCRIPT, env.get("VIMRA_LANE", "wine8"), command, *args]
 
 
+def prefix_processes(prefix):
+    """The pids of the processes that belong to the Wine prefix: every one of
+    them has it in its environment, the wineserver included."""
+    mark = ("WINEPREFIX=%s\0" % prefix).encode()
+    found = []
+    for name in os.listdir("/proc"):
+        if name.isdigit():
+            try:
+                with open("/proc/%s/environ" % name, "rb") as f:
+                    if mark in f.read():
+                        found.append(int(name))
+            except OSError:
+                pass
+    return sorted(found)
+
+
 def stop_prefix(env):
+    """Ends every Wine process of the prefix. One that its wineserver cannot
+    end (stuck in its own exit, say) is killed from outside, so that the
+    next start finds the prefix free."""
     for flag in ("-k", "-w"):
-        subprocess.run(wine(env, "wineserver", flag), env=env, timeout=60,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            subprocess.run(wine(env, "wineserver", flag), env=env, timeout=30,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        except subprocess.TimeoutExpired:
+            pass
+    for pid in prefix_processes(env["WINEPREFIX"]):
+        try:
+            with open("/proc/%d/cmdline" % pid, "rb") as f:
+                args = f.read().decode(errors="replace").lower().split("\0")
+            # Wine's own processes only: a shell or script that merely has
+            # WINEPREFIX set (the one running this, say) stays.
+            if pid != os.getpid() and ("wine" in " ".join(args[:2]) or args[0].endswith(".exe")):
+                os.kill(pid, signal.SIGKILL)
+        except OSError:
+            pass
 
 
 def prepare_prefix(env):
