@@ -96,6 +96,10 @@ def keep(folder, env, program, log, error):
 # A line of the program's Wine log with +timestamp,+pid: seconds.ms, process
 # and thread ids, then the message. Wine's clock is CLOCK_MONOTONIC_RAW.
 LOG_LINE = re.compile(r"^\s*(\d+)\.(\d{3}):([0-9a-f]{4}):([0-9a-f]{4}):(.*)$")
+# The Exit command as its window procedure gets it: WM_COMMAND with the
+# menu item's identifier, as the resource header defines it.
+with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "resources", "resource.h")) as _f:
+    EXIT_COMMAND = "msg=WM_COMMAND,wp=%08x," % int(re.search(r"#define ID_MENU_EXIT (\d+)", _f.read()).group(1))
 DETACH = re.compile(r'^(Call|Ret) +(?:\w+ )?DLL \(.*L"([^"]+)",reason=PROCESS_DETACH')
 
 
@@ -111,7 +115,7 @@ def shutdown(log):
     procedure called is the program's own: its main window is its first),
     when and with what code the entry's return reached ExitProcess, and the
     DLLs whose process detach was entered and never returned."""
-    end = {"main": None, "workers": {}, "exit": None, "detaching": []}
+    end = {"main": None, "command": None, "workers": {}, "exit": None, "detaching": []}
     for line in read(log).splitlines():
         m = LOG_LINE.match(line)
         if not m:
@@ -124,6 +128,8 @@ def shutdown(log):
                 end["workers"].setdefault(tid, None)
         elif end["main"] is None or pid != end["main"][0]:
             continue
+        elif text.startswith("Call window proc") and EXIT_COMMAND in text and end["command"] is None:
+            end["command"] = at
         elif "msvcrt.dll" in text and "THREAD_DETACH" in text and tid in end["workers"]:
             end["workers"][tid] = at
         elif text.startswith("Call KERNEL32.ExitProcess("):
@@ -139,16 +145,17 @@ def shutdown(log):
 
 def program_part(log, since, limit):
     """(whether the program's own part of ending was done and bounded, what
-    the log shows), times from since (on the raw clock), when the end was
-    asked for. The part is done when every worker ended, then the entry
+    the log shows), times from the Exit command's arrival or, without one,
+    from since (on the raw clock), when the end was asked for. The part is done when every worker ended, then the entry
     returned 0 into ExitProcess within limit seconds; what follows (the DLL
     detach, the end of the threads and of the process) is Windows' part,
     Wine's here."""
     end = shutdown(log)
     if end["main"] is None:
         return False, "no thread of the program in its Wine log"
-    origin = since
-    parts = ["worker %s %s" % (tid, "ended %+.3fs" % (at - origin) if at else "never ended")
+    origin = end["command"] or since
+    parts = ["from the Exit command" if end["command"] else "from the harness's request"]
+    parts += ["worker %s %s" % (tid, "ended %+.3fs" % (at - origin) if at else "never ended")
               for tid, at in sorted(end["workers"].items())]
     exit_call = end["exit"]
     parts.append("ExitProcess(%d) %+.3fs" % (exit_call[1], exit_call[0] - origin) if exit_call else "no ExitProcess")

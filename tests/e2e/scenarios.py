@@ -337,6 +337,11 @@ def run_step(ctx, proc, step, figures, mark):
         took, icon = wait_for(ctx, lambda i: i is not None, 0.6)
         ctx["stderr"].seek(0)
         crashed = "Unhandled" in ctx["stderr"].read()
+        # The program's own part of that, on Wine's clock: from the Exit
+        # command reaching its window to its entry's return into ExitProcess.
+        end = evidence.shutdown(ctx["stderr"].name)
+        if end["command"] and end["exit"]:
+            figures["entry-returned"] = end["exit"][0] - end["command"]
         if proc.returncode != 0 or took is not None or crashed or ended > within or about_box(ctx):
             return mark, "exit code %s after %.2fs, icon back: %s, crash: %s, About box: %s" % (
                 proc.returncode, ended, icon, crashed, about_box(ctx))
