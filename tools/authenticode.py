@@ -71,8 +71,6 @@ class Pe:
             at = table + 40 * i
             name = data[at:at + 8].rstrip(b"\0").decode("ascii", "replace")
             self.sections.append((name, u32(data, at + 20), u32(data, at + 16)))
-        if self.table_size and self.table_at + 8 > len(data):
-            raise Unfit("its signature table lies beyond the end of the file")
         self.length = len(data)
 
     @property
@@ -99,6 +97,8 @@ def certificate_table(data, pe):
     """The signature in the table, and the count of bytes in the table
     after it beyond the padding to 8 bytes that the format asks for."""
     at = pe.table_at
+    if at + pe.table_size > len(data):
+        raise Unfit("its signature table runs past the end of the file")
     length = u32(data, at)
     if u16(data, at + 4) != 0x200 or u16(data, at + 6) != 2 or length < 8:
         raise Unfit("its signature table holds no Authenticode signature")
