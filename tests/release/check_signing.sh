@@ -11,7 +11,8 @@
 #   each with its own words;
 # - bad input to both scripts (no such file, not a zip, a zip of something
 #   else, a wrong password, a certificate not for signing code) is refused
-#   with its reason, and dist/ is left as it was.
+#   with its reason, and dist/ is left as it was;
+# - a key on a PKCS#11 token signs as well as a key file (SoftHSM's token).
 # Leaves the signed x64 exe as SCRATCH_DIR/signed-x64/vimra.exe, for the
 # end-to-end row that tests/run-all.sh runs with it under Wine.
 # Usage: check_signing.sh SOURCE_DIR SCRATCH_DIR
@@ -223,6 +224,33 @@ expect "verify: not a program" 2 "not-a-program.zip: vimra.exe: not a Windows pr
 expect "verify: no such signature" 2 "no such file: $tampered/missing.pem" \
     "$verify" "$base-signed.zip" "$tampered/missing.pem"
 expect "verify: not a signature" 2 "not a PKCS#7 signature" "$verify" "$base-signed.zip" "$tampered/text-file.zip"
+
+# The key on a hardware token instead of in a file: SoftHSM's software
+# token, kept in the scratch folder, through the same PKCS#11 module option
+# a real token's module is given by.
+module=/usr/lib/softhsm/libsofthsm2.so
+if command -v softhsm2-util >/dev/null 2>&1 && [ -f "$module" ]; then
+    export SOFTHSM2_CONF="$keys/softhsm2.conf"
+    mkdir "$keys/tokens"
+    printf 'directories.tokendir = %s\nobjectstore.backend = file\n' "$keys/tokens" >"$SOFTHSM2_CONF"
+    timeout 60 openssl rand -hex 8 >"$keys/pin"
+    pin=$(cat "$keys/pin")
+    timeout 60 softhsm2-util --init-token --free --label vimra-throwaway --pin "$pin" \
+        --so-pin "$pin" >/dev/null
+    timeout 60 openssl pkcs8 -topk8 -nocrypt -in "$keys/signer.key" -out "$keys/signer.p8"
+    timeout 60 softhsm2-util --import "$keys/signer.p8" --token vimra-throwaway --label signer \
+        --id 01 --pin "$pin" >/dev/null
+    expect "sign: key on a token" 0 "signed by" "$sign" -pkcs11module "$module" \
+        -key "pkcs11:token=vimra-throwaway;object=signer;type=private" -readpass "$keys/pin" \
+        -certs "$keys/signer.pem" -n vimra
+    for arch in $arches; do
+        eval "base=\$base_$arch"
+        expect "$arch: signed on the token" 0 "with the signature given" \
+            "$verify" "$base-signed.zip" "$base-signature.pem"
+    done
+else
+    echo "the token case skipped: softhsm2 not installed (tools/setup-debian.sh installs it)"
+fi
 
 # The signed x64 exe for the end-to-end row, where tests/run-all.sh finds it.
 [ -f "$work/signed-x64/vimra.exe" ] || [ "$first" != x64 ] || fail "no signed x64 exe"
