@@ -50,6 +50,8 @@ import shutil
 import subprocess
 import sys
 
+# No compiled copy left in the checkout.
+sys.dont_write_bytecode = True
 sys.path.insert(0, sys.argv[1])
 import authenticode as a
 

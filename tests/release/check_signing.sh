@@ -95,6 +95,9 @@ signer="-pkcs12 $keys/signer.p12 -readpass $keys/password -n vimra"
 {
     expect "sign: no such key file" 1 "no such file: $keys/missing.p12" \
         "$sign" -pkcs12 "$keys/missing.p12" -readpass "$keys/password"
+    echo "not a key" >"$keys/text.p12"
+    expect "sign: not a key file" 1 "osslsigncode could not sign" \
+        "$sign" -pkcs12 "$keys/text.p12" -readpass "$keys/password"
     expect "sign: wrong password" 1 "osslsigncode could not sign" \
         "$sign" -pkcs12 "$keys/signer.p12" -readpass "$keys/wrong-password"
     expect "sign: certificate not for code" 1 "not for signing code" \
@@ -149,6 +152,8 @@ change() {  # what, exe in, exe out
     python3 - "$src/tools" "$@" <<'PY'
 import sys
 
+# No compiled copy left in the checkout.
+sys.dont_write_bytecode = True
 sys.path.insert(0, sys.argv[1])
 import authenticode as a
 
