@@ -98,7 +98,7 @@ signer="-pkcs12 $keys/signer.p12 -readpass $keys/password -n vimra"
     echo "not a key" >"$keys/text.p12"
     expect "sign: not a key file" 1 "osslsigncode could not sign" \
         "$sign" -pkcs12 "$keys/text.p12" -readpass "$keys/password"
-    expect "sign: wrong password" 1 "osslsigncode could not sign" \
+    expect "sign: wrong password" 1 "Wrong password" \
         "$sign" -pkcs12 "$keys/signer.p12" -readpass "$keys/wrong-password"
     expect "sign: certificate not for code" 1 "not for signing code" \
         "$sign" -pkcs12 "$keys/web-server.p12" -readpass "$keys/password"
