@@ -103,7 +103,7 @@ def certificate_table(data, pe):
     if u16(data, at + 4) != 0x200 or u16(data, at + 6) != 2 or length < 8:
         raise Unfit("its signature table holds no Authenticode signature")
     der = data[at + 8:at + length]
-    end = tlv(der, 0)[2]
+    end = Der(der, 0).end
     padding = -end % 8
     return der[:end], pe.table_size - end - 8 - padding
 
@@ -132,38 +132,48 @@ def differences(got, want):
         found.append("code (%s)" % ", ".join(code))
     if resources:
         found.append("resources (%s)" % ", ".join(resources))
-    last = lambda pe: max([s[1] + s[2] for s in pe.sections] + [pe.headers_size])
-    if got[last(pg):pg.content_end()] != want[last(pw):pw.content_end()]:
+    def after_sections(data, pe):
+        last = max([s[1] + s[2] for s in pe.sections] + [pe.headers_size])
+        return data[last:pe.content_end()]
+
+    if after_sections(got, pg) != after_sections(want, pw):
         found.append("bytes after the last section")
     return found
 
 
 # ---- PKCS#7 ---------------------------------------------------------------
+class Der:
+    """One DER element in `data`: its tag, where it begins, where its value
+    begins and where it ends."""
 
-def tlv(data, at):
-    """The DER element at `at`: its tag, where its value starts and ends."""
-    if at + 2 > len(data):
-        raise Unfit("a signature cut short")
-    tag, length = data[at], data[at + 1]
-    start = at + 2
-    if length & 0x80:
-        count = length & 0x7F
-        if count == 0 or count > 4:
-            raise Unfit("a signature not in DER")
-        length = int.from_bytes(data[start:start + count], "big")
-        start += count
-    if start + length > len(data):
-        raise Unfit("a signature cut short")
-    return tag, start, start + length
+    def __init__(self, data, at):
+        if at + 2 > len(data):
+            raise Unfit("a signature cut short")
+        self.data, self.begin, self.tag = data, at, data[at]
+        length, start = data[at + 1], at + 2
+        if length & 0x80:
+            count = length & 0x7F
+            if count == 0 or count > 4:
+                raise Unfit("a signature not in DER")
+            length = int.from_bytes(data[start:start + count], "big")
+            start += count
+        if start + length > len(data):
+            raise Unfit("a signature cut short")
+        self.start, self.end = start, start + length
 
+    def raw(self):
+        return self.data[self.begin:self.end]
 
-def children(data, start, end):
-    out = []
-    while start < end:
-        tag, value, after = tlv(data, start)
-        out.append((tag, start, value, after))
-        start = after
-    return out
+    def value(self):
+        return self.data[self.start:self.end]
+
+    def items(self):
+        """The elements inside a SEQUENCE, SET or tagged element."""
+        out, at = [], self.start
+        while at < self.end:
+            out.append(Der(self.data, at))
+            at = out[-1].end
+        return out
 
 
 def read_signature(blob):
@@ -179,7 +189,7 @@ def read_signature(blob):
         blob = blob[8:u32(blob, 0)]
     if not blob or blob[0] != 0x30:
         raise Unfit("not a PKCS#7 signature")
-    return blob[:tlv(blob, 0)[2]]
+    return blob[:Der(blob, 0).end]
 
 
 def pem(der):
@@ -199,49 +209,43 @@ class Signature:
             raise Unfit("a signature that is not Authenticode PKCS#7")
 
     def _parse(self, d):
-        _, s, e = tlv(d, 0)
-        info = children(d, s, e)
-        signed = children(d, *tlv(d, info[1][2])[1:])
-        items = {tag: (begin, value, after) for tag, begin, value, after in signed}
-        # The signed content: the program's digest, in SpcIndirectDataContent.
-        content = children(d, signed[2][2], signed[2][3])
-        indirect = tlv(d, content[1][2])
-        self.content = d[indirect[1]:indirect[2]]
-        digest_info = children(d, *tlv(d, children(d, indirect[1], indirect[2])[1][1])[1:])
-        algorithm = children(d, digest_info[0][2], digest_info[0][3])
-        self.sha256 = d[algorithm[0][2]:algorithm[0][3]] == SHA256
-        self.file_digest = d[digest_info[1][2]:digest_info[1][3]]
-        # The signer: its certificate is named by issuer and serial number.
-        self.certificates = []
-        if 0xA0 in items:
-            begin, value, after = items[0xA0]
-            self.certificates = [d[b:a] for _, b, _, a in children(d, value, after)]
-        signer_infos = signed[-1]
-        signer = children(d, signer_infos[2], signer_infos[3])[0]
-        fields = children(d, signer[2], signer[3])
-        issuer_serial = children(d, fields[1][2], fields[1][3])
-        self.issuer = d[issuer_serial[0][1]:issuer_serial[0][3]]
-        self.serial = d[issuer_serial[1][1]:issuer_serial[1][3]]
+        # ContentInfo, its [0], SignedData: version, digest algorithms,
+        # content, [0] certificates, maybe [1] revocation lists, signers.
+        signed = Der(d, 0).items()[1].items()[0].items()
+        # The signed content, SpcIndirectDataContent, ends in the program's
+        # digest; what the signer's attributes hold the digest of is its
+        # value without tag and length.
+        content = signed[2].items()[1].items()[0]
+        self.content = content.value()
+        algorithm, digest = content.items()[1].items()
+        self.sha256 = algorithm.items()[0].value() == SHA256
+        self.file_digest = digest.value()
+        self.certificates = [c.raw() for c in signed[3].items()] if signed[3].tag == 0xA0 else []
+        # The first signer: version, issuer and serial number of its
+        # certificate, digest algorithm, [0] signed attributes, signature
+        # algorithm, signature value, maybe [1] unsigned attributes (a time
+        # stamp).
+        fields = signed[-1].items()[0].items()
+        issuer, serial = fields[1].items()[:2]
+        self.issuer, self.serial = issuer.raw(), serial.raw()
         attributes = fields[3]
-        if attributes[0] != 0xA0:
+        if attributes.tag != 0xA0:
             raise Unfit("a signature without signed attributes")
         # What is signed is the attributes as a SET, not in their [0] tag.
-        self.signed_attributes = b"\x31" + d[attributes[1] + 1:attributes[3]]
+        self.signed_attributes = b"\x31" + attributes.raw()[1:]
         self.message_digest = None
-        for _, _, value, after in children(d, attributes[2], attributes[3]):
-            oid, values = children(d, value, after)[:2]
-            if d[oid[2]:oid[3]] == MESSAGE_DIGEST:
-                octets = children(d, values[2], values[3])[0]
-                self.message_digest = d[octets[2]:octets[3]]
-        self.signature_value = d[fields[5][2]:fields[5][3]]
+        for attribute in attributes.items():
+            oid, values = attribute.items()[:2]
+            if oid.value() == MESSAGE_DIGEST:
+                self.message_digest = values.items()[0].value()
+        self.signature_value = fields[5].value()
 
     def signer_certificate(self):
         for cert in self.certificates:
-            tbs = children(cert, *tlv(cert, tlv(cert, 0)[1])[1:])
-            first = 1 if tbs[0][0] == 0xA0 else 0  # the optional version
-            serial, issuer = tbs[first], tbs[first + 2]
-            if (cert[serial[1]:serial[3]] == self.serial
-                    and cert[issuer[1]:issuer[3]] == self.issuer):
+            # To be signed: maybe [0] version, serial number, algorithm, issuer...
+            tbs = Der(cert, 0).items()[0].items()
+            first = 1 if tbs[0].tag == 0xA0 else 0
+            if tbs[first].raw() == self.serial and tbs[first + 2].raw() == self.issuer:
                 return cert
         return None
 
