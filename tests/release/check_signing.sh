@@ -39,7 +39,7 @@ status=0
 fail() { echo "FAIL: $*"; status=1; }
 
 # A self-signed certificate for signing code, one for serving web sites, and
-# the password of the key file; each a minute's life, unused after this run.
+# the password of the key file: good for two days, never used after this run.
 certificate() {  # name, purpose
     timeout 60 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=vimra throwaway $1" \
         -addext "extendedKeyUsage=$2" -keyout "$keys/$1.key" -out "$keys/$1.pem" 2>/dev/null
