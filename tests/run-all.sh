@@ -3,7 +3,8 @@
 # undefined-behaviour sanitizers, with the thread sanitizer), a short fuzz
 # run, then the Windows tests and the whole program end to end in each lane:
 # the x64 exe under the machine's Wine 8 and under Wine 10, and the ARM64
-# exe under arm64 Wine on qemu-user. The lanes run one after another: the
+# exe under arm64 Wine on qemu-user; and one row with the signed x64 exe of
+# the release checks under Wine 8. The lanes run one after another: the
 # end-to-end limits are timing-tight on two cores.
 #
 # VIMRA_LANES: the lanes to run (default "wine8 wine10 arm64").
@@ -83,7 +84,16 @@ for name in $LANES; do
   wine8 | wine10)
     step "x64 Windows build"
     "$ROOT/tools/build.sh"
-    lane "$name" "$BUILD/win" "$BUILD/win/vimra.exe" ;;
+    lane "$name" "$BUILD/win" "$BUILD/win/vimra.exe"
+    if [ "$name" = wine8 ]; then
+      # The exe the release check signed with its throwaway certificate: a
+      # signature must not change how the program starts and ends.
+      signed=$BUILD/native/tests/release/signing-check/signed-x64/vimra.exe
+      [ -f "$signed" ] || { echo "no signed exe: the release_signing check did not run" >&2; exit 1; }
+      step "wine8: the signed x64 exe, one row end to end"
+      python3 "$ROOT/tests/e2e/scenarios.py" --lane wine8 --exe "$signed" --only a. \
+        --responder "$BUILD/native/tests/host/vimra_responder" --evidence "$BUILD/e2e-evidence-signed"
+    fi ;;
   arm64)
     step "ARM64 Windows build"
     "$ROOT/tools/build.sh" --arm64

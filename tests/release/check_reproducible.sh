@@ -7,8 +7,10 @@
 # architecture (the COFF Machine field), its footprint (at most 40 KiB, no
 # DLL but Windows' own) and its safety: no static import of a DLL that
 # Windows would look for in the program's folder first, and the PE flags for
-# ASLR, high-entropy addresses, NX and terminal servers. Prints the SHA-256,
-# size, flags and imports of each.
+# ASLR, high-entropy addresses, NX and terminal servers; and the oldest
+# Windows its header names (the OS and subsystem versions the loader reads),
+# the one the README gives: 6.0, Vista, for x64 and 10.0 for ARM64. Prints
+# the SHA-256, size, flags, Windows version and imports of each.
 # Usage: check_reproducible.sh [SOURCE_DIR]   (exit 77: no x64 cross compiler)
 # VIMRA_RELEASE_ARCHES: the architectures to check, default "x64 arm64".
 # The first ARM64 run builds its toolchain, which takes minutes.
@@ -44,9 +46,10 @@ skipped=""
 fail() { echo "FAIL ($arch): $*"; status=1; }
 for arch in $arches; do
     case $arch in
-    x64) option="" cxx=x86_64-w64-mingw32-g++-posix objdump=x86_64-w64-mingw32-objdump wanted_machine=8664 ;;
+    x64) option="" cxx=x86_64-w64-mingw32-g++-posix objdump=x86_64-w64-mingw32-objdump
+        wanted_machine=8664 wanted_windows=6.0 ;;
     # GNU objdump does not read ARM64 programs; LLVM's comes with the toolchain.
-    arm64) option=--arm64 cxx="" objdump=llvm-objdump-19 wanted_machine=aa64 ;;
+    arm64) option=--arm64 cxx="" objdump=llvm-objdump-19 wanted_machine=aa64 wanted_windows=10.0 ;;
     *) echo "FAIL: unknown architecture $arch"; exit 1 ;;
     esac
     if [ -n "$cxx" ] && ! command -v "$cxx" >/dev/null 2>&1; then
@@ -83,6 +86,17 @@ for arch in $arches; do
     echo "$arch DllCharacteristics: 0x$flags"
     wanted=$((0x20 | 0x40 | 0x100 | 0x8000))
     [ $((0x${flags:-0} & wanted)) -eq $wanted ] || fail "PE flags lack some of 0x8160"
+
+    # Both objdumps name the fields alike. A program whose header asks for a
+    # newer Windows does not start on an older one, and one that names an
+    # older Windows than it can run on fails there in ways nobody tested.
+    version() { echo "$headers" | awk -v f="$1" '$1 == "Major" f {major = $2} $1 == "Minor" f {minor = $2}
+        END {print major "." minor}'; }
+    subsystem=$(version SubsystemVersion)
+    os=$(version OSystemVersion)
+    echo "$arch Windows version: subsystem $subsystem, OS $os"
+    [ "$subsystem" = "$wanted_windows" ] && [ "$os" = "$wanted_windows" ] ||
+        fail "the header names Windows $subsystem (OS $os), not $wanted_windows"
 
     dlls=$(echo "$headers" | awk '/DLL Name:/ {print $3}')
     [ -n "$dlls" ] || fail "no imports found"
