@@ -4,7 +4,7 @@ set -eu
 PACKAGES="cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev googletest
   g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 xvfb xauth xdotool x11-utils
   imagemagick iproute2 procps psmisc python3 zip time osslsigncode openssl
-  softhsm2 libengine-pkcs11-openssl"
+  softhsm2 libengine-pkcs11-openssl python3-pefile python3-asn1crypto"
 missing=""
 for package in $PACKAGES; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || missing="$missing $package"
