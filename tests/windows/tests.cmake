@@ -4,10 +4,22 @@
 # test host, and pauses cut short by the stop signal.
 vimra_test(platform_test windows/platform_test.cpp)
 target_link_libraries(platform_test PRIVATE vimra_monitor vimra_platform)
-# The stop signal is one-way for the process: its case runs on its own.
-set_tests_properties(platform_test PROPERTIES ENVIRONMENT GTEST_FILTER=-PlatformStop.*)
+# The stop signal and the DLL search restriction are one-way for the
+# process: those cases run each in a process of their own.
+set_tests_properties(platform_test PROPERTIES ENVIRONMENT GTEST_FILTER=-PlatformStop.*:DllSearch.*)
 add_test(NAME platform_stop_test COMMAND platform_test --gtest_filter=PlatformStop.*)
-set_tests_properties(platform_stop_test PROPERTIES TIMEOUT ${VIMRA_TEST_TIMEOUT})
+add_test(NAME dll_search_test COMMAND platform_test --gtest_filter=DllSearch.RestrictedToSystem32)
+add_test(NAME dll_search_old_test COMMAND platform_test --gtest_filter=DllSearch.WithoutTheSearchFlags)
+set_tests_properties(platform_stop_test dll_search_test dll_search_old_test
+  PROPERTIES TIMEOUT ${VIMRA_TEST_TIMEOUT})
+# A stranger's DLL beside the test program, under a name no Windows has.
+add_library(vimra_beside SHARED ${PROJECT_SOURCE_DIR}/tests/e2e/planted_dll.cpp)
+set_target_properties(vimra_beside PROPERTIES PREFIX "" OUTPUT_NAME vimra-beside)
+target_link_libraries(vimra_beside PRIVATE user32)
+if(MINGW)
+  target_link_options(vimra_beside PRIVATE -static)
+endif()
+add_dependencies(platform_test vimra_beside)
 
 # The silent host is a network namespace made by a setup test. Where none
 # can be made the setup still passes and the silent case skips: the host's
