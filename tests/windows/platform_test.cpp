@@ -229,7 +229,7 @@ BOOL(WINAPI* RealSetDllDirectoryW)(LPCWSTR);
 wchar_t LastLoadedName[MAX_PATH];
 
 // Windows takes the current directory out of the search when given "";
-// Wine keeps it there (measured: Wine 8 still loads a DLL found only in the
+// Wine keeps it there (measured: Wine 8 and 10 still load a DLL found only in the
 // current directory), and drops it only for a named folder. Naming System32,
 // searched anyway, gives Windows' result on Wine.
 BOOL WINAPI OldSetDllDirectoryW(LPCWSTR folder)
