@@ -53,16 +53,15 @@ char ExpectedInk(bool down, int lit, int x, int y) {
     return c - '0' <= lit ? 'W' : 'g';
 }
 
-// The art file's rows, blank lines left out; empty unless 16 rows of 16.
+// The 16 rows of an art file; empty if it has another shape.
 std::vector<std::string> ReadArt(const std::string& dir, const char* name) {
     std::ifstream file(dir + "/" + name);
     std::vector<std::string> rows;
-    for (std::string line; std::getline(file, line);)
-        if (!line.empty()) rows.push_back(line);
-    for (const std::string& row : rows)
-        if (row.size() != 16) rows.clear();
-    if (rows.size() != 16) rows.clear();
-    return rows;
+    for (std::string line; std::getline(file, line);) {
+        if (line.size() != 16) return {};
+        rows.push_back(line);
+    }
+    return rows.size() == 16 ? rows : std::vector<std::string>{};
 }
 
 std::wstring Widen(const char* text) {
