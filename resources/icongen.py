@@ -7,8 +7,8 @@ usage: python3 resources/icongen.py [outdir]     (default: resources/icons)
 The 16x16 pictures come from two hand-drawn grids: bars.txt (the five bars
 of the signal scale, each drawn with its number 1 to 5) and down.txt (the
 cross). A picture with N bars lit paints bars 1 to N white, the rest grey.
-The larger images of the application icon are
-drawn from a small vector outline so they stay sharp at every size.
+The larger images of the application icon are drawn from a small vector
+outline so they stay sharp at every size.
 The --docs picture shows the seven status pictures from the same art,
 enlarged without smoothing, each over the band of the shown value it stands
 for and an example of its tip, in a small built-in bitmap font.
