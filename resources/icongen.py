@@ -4,10 +4,11 @@
 usage: python3 resources/icongen.py [outdir]     (default: resources/icons)
        python3 resources/icongen.py --docs DIR   (DIR/status-icons.png)
 
-The 16x16 pictures come from two hand-drawn grids: bars.txt (all five bars
-lit) and down.txt (the cross). The partly lit pictures are bars.txt with the
-unlit bars repainted grey. The larger images of the application icon are
-drawn from a small vector outline so they stay sharp at every size.
+The 16x16 pictures come from two hand-drawn grids: bars.txt (the five bars
+of the signal scale, each drawn with its number 1 to 5) and down.txt (the
+cross). A picture with N bars lit paints bars 1 to N white, the rest grey.
+The larger images of the application icon are drawn from a small vector
+outline so they stay sharp at every size.
 The --docs picture shows the seven status pictures from the same art,
 enlarged without smoothing, each over the band of the shown value it stands
 for and an example of its tip, in a small built-in bitmap font.
@@ -30,11 +31,8 @@ INKS = {
     ".": (0, 0, 0, 0),
 }
 
-# Bars of the signal scale in the 16x16 art: left column of each two-pixel
-# bar and the row of its top; every bar ends at row 14.
-BAR_COLUMNS = (1, 4, 7, 10, 13)
-BAR_TOPS = (13, 12, 11, 10, 9)
-BAR_BOTTOM = 14
+# The bar numbers of bars.txt, which light_bars turns into inks.
+BARS = "12345"
 
 # The larger images of the application icon, on a 32-unit grid so that the
 # straight edges fall on pixel boundaries at 32, 64, 128 and 256 pixels.
@@ -70,20 +68,19 @@ PNG_FROM = 32         # images this size and up are stored as PNG
 def read_art(name):
     with open(os.path.join(ART_DIR, name), encoding="ascii") as f:
         rows = [line.rstrip("\n") for line in f if line.strip()]
-    if len(rows) != 16 or any(len(r) != 16 or set(r) - set(INKS) for r in rows):
+    if len(rows) != 16 or any(len(r) != 16 or set(r) - set(INKS) - set(BARS) for r in rows):
         sys.exit("icongen: %s must be 16 rows of 16 characters from %s"
-                 % (name, "".join(INKS)))
+                 % (name, "".join(INKS) + BARS))
     return rows
 
 
 def light_bars(art, lit):
-    """The bars art with bars lit+1..5 painted grey."""
-    rows = [list(r) for r in art]
-    for bar in range(lit, 5):
-        for y in range(BAR_TOPS[bar], BAR_BOTTOM + 1):
-            for x in (BAR_COLUMNS[bar], BAR_COLUMNS[bar] + 1):
-                rows[y][x] = "g"
-    return ["".join(r) for r in rows]
+    """The bars art with bars 1 to lit white and the others grey."""
+    def ink(c):
+        if c in BARS:
+            return "W" if int(c) <= lit else "g"
+        return c
+    return ["".join(ink(c) for c in row) for row in art]
 
 
 def art_pixels(art):
@@ -355,7 +352,7 @@ def main(argv):
     for lit in range(0, 6):
         files["status_%d.ico" % lit] = ico_file(
             [(16, bmp_image(16, art_pixels(light_bars(bars, lit))))])
-    app = [(16, bmp_image(16, art_pixels(bars)))]
+    app = [(16, bmp_image(16, art_pixels(light_bars(bars, 5))))]
     for size in (32, 64, 128, 256):
         encode = png_image if size >= PNG_FROM else bmp_image
         app.append((size, encode(size, app_pixels(size))))

@@ -39,12 +39,6 @@ packages="clang-19 lld-19 llvm-19 binutils-mingw-w64-x86-64 mingw-w64-common
 say() { echo "arm64-toolchain: $*" >&2; }
 die() { say "$*"; exit 1; }
 
-missing_packages() {
-    for p in $packages; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || printf ' %s' "$p"
-    done
-}
-
 # What the toolchain is made of, one line each; its digest names the directory.
 manifest() {
     dpkg-query -W -f='${Package} ${Version}\n' clang-19 lld-19 llvm-19 binutils-mingw-w64-x86-64
@@ -55,16 +49,12 @@ manifest() {
     echo "recipe $(sed -n '/^# ---- Sources/,$p' "$self" | sha256sum | cut -d' ' -f1)"
 }
 
-toolchain_dir() { echo "$cache/arm64-toolchain-$(manifest | sha256sum | cut -c1-16)"; }
-
+# shellcheck disable=SC2086
+"$root/tools/host-packages.sh" $packages || die "could not install what the toolchain needs"
+dir=$cache/arm64-toolchain-$(manifest | sha256sum | cut -c1-16)
 # A complete toolchain is only ever there by a rename, so its presence is enough.
-if [ -z "$(missing_packages)" ]; then
-    dir=$(toolchain_dir)
-    if [ -d "$dir" ]; then
-        echo "$dir"
-        exit 0
-    fi
-fi
+found() { [ -d "$dir" ] && echo "$dir"; }
+found && exit 0
 
 mkdir -p "$cache"
 exec 9>"$cache/arm64-toolchain.lock"
@@ -72,29 +62,7 @@ if ! flock -n 9; then
     say "another run is building the toolchain; waiting for it"
     flock -w 1800 9 || die "gave up waiting for $cache/arm64-toolchain.lock"
 fi
-
-missing=$(missing_packages)
-if [ -n "$missing" ]; then
-    say "installing$missing"
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo -n"
-    # The chroot lanes may be installing at the same moment (tests/run-all.sh
-    # prepares them side by side), and apt-get update does not wait for its
-    # lock: one lock for every install of the project's on this machine.
-    exec 8>"$cache/host-packages.lock"
-    flock -w 1200 8 || die "waited 20 minutes for another install on this machine"
-    # shellcheck disable=SC2086
-    { timeout 600 $sudo env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=300 update -qq &&
-        timeout 1200 $sudo env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=300 \
-            install -y -qq --no-install-recommends $missing; } >&2 || die "could not install$missing"
-    exec 8>&-
-fi
-
-dir=$(toolchain_dir)
-if [ -d "$dir" ]; then
-    echo "$dir"
-    exit 0
-fi
+found && exit 0
 
 # Whoever holds the lock is the only builder: any half-built directory left
 # is from a run that was killed.

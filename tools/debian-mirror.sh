@@ -8,18 +8,10 @@ if [ -n "${VIMRA_DEBIAN_MIRROR:-}" ]; then
   echo "$VIMRA_DEBIAN_MIRROR"
   exit 0
 fi
-# The archive is the entry that serves the main component of a release
-# suite (not -security, not a third-party repository): the first URI of a
-# deb822 stanza or a one-line entry whose suites include one without a dash.
-{
-  for f in /etc/apt/sources.list.d/*.sources; do [ -r "$f" ] && cat "$f" && echo; done
-  for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-    [ -r "$f" ] || continue
-    sed -n 's/^[[:space:]]*deb[[:space:]]\+\(\[[^]]*\][[:space:]]\+\)\?\([^[:space:]]\+\)[[:space:]]\+\([^[:space:]]\+\).*/URIs: \2\nSuites: \3\n/p' "$f"
-  done
-} | awk '
-  /^[[:space:]]*$/ { if (uri != "" && release) { print uri; found = 1; exit } uri = ""; release = 0; next }
-  /^URIs:/ { uri = $2 }
-  /^Suites:/ { for (i = 2; i <= NF; i++) if ($i !~ /-/) release = 1 }
-  END { if (!found && uri != "" && release) print uri }
-' | sed -n '1{s,/*$,,;p}' | grep . || { echo "$0: no Debian archive in the apt sources" >&2; exit 1; }
+# The archive is the first source of a release suite (one without a dash:
+# not -security, not -updates), as apt itself reads the sources in either
+# format; --no-release-info lists them before any apt-get update.
+# shellcheck disable=SC2016
+apt-get indextargets --no-release-info --format '$(REPO_URI) $(RELEASE)' 'Identifier: Packages' |
+  awk '$2 !~ /-/ { sub("/*$", "", $1); print $1; exit }' | grep . ||
+  { echo "$0: no Debian archive in the apt sources" >&2; exit 1; }

@@ -41,7 +41,4 @@ export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 if [ -n "${DISPLAY:-}" ]; then
   exec "$ROOT/tools/wine-lane.sh" $lane wine "$EXE" "$1"
 fi
-if [ $# -eq 3 ]; then
-  exec python3 "$ROOT/tools/run.py" --exe "$EXE" --out "$BUILD/run" --for "$3" "$1"
-fi
-exec python3 "$ROOT/tools/run.py" --exe "$EXE" --out "$BUILD/run" "$1"
+exec python3 "$ROOT/tools/run.py" --exe "$EXE" --out "$BUILD/run" ${3:+--for "$3"} "$1"

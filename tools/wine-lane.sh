@@ -47,47 +47,15 @@ if [ "$lane" = wine8 ]; then
 fi
 
 [ "$EUID" -eq 0 ] || fail "the $lane lane needs root (chroot and mounts)"
-here=${BASH_SOURCE[0]%/*}
-[ "$here" = "${BASH_SOURCE[0]}" ] && here=.
-here=$(cd "$here" && pwd -P)
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd -P)
 repo=${here%/*}
 cache=${VIMRA_CACHE:-/var/cache/vimra}
 
 started=$SECONDS
 say() { echo "$me: $lane: $* ($((SECONDS - started)) s)" >&2; }
 
-host_missing() {
-  local package
-  missing=""
-  for package; do
-    dpkg-query -W -f='${Status}\n' "$package" 2>/dev/null | grep -q ' ok installed$' ||
-      missing="$missing $package"
-  done
-  [ -n "$missing" ]
-}
-
 host_packages() {
-  local missing out try
-  host_missing "$@" || return 0
-  # Lanes set up at the same time would otherwise meet at apt's locks, and
-  # apt-get update does not wait for its lock as install can be told to.
-  mkdir -p "$cache"
-  exec 8>"$cache/host-packages.lock"
-  flock -w 1200 8 || fail "waited 20 minutes for another install on this machine"
-  if host_missing "$@"; then
-    say "installing on this machine:$missing"
-    export DEBIAN_FRONTEND=noninteractive
-    for try in 1 2 3 4 5 6 7 8 9 10; do
-      out=$(timeout 600 apt-get -o DPkg::Lock::Timeout=300 update -qq 2>&1) && break
-      case $out in *"Could not get lock"*) [ "$try" -lt 10 ] && sleep 15 && continue ;; esac
-      echo "$out" >&2
-      fail "apt-get update failed"
-    done
-    # shellcheck disable=SC2086
-    out=$(timeout 900 apt-get -o DPkg::Lock::Timeout=300 install -y -qq --no-install-recommends $missing 2>&1) ||
-      { echo "$out" >&2; fail "could not install$missing"; }
-  fi
-  exec 8>&-
+  "$here/host-packages.sh" "$@" || fail "could not install $*"
 }
 
 binfmt=/proc/sys/fs/binfmt_misc
@@ -237,10 +205,7 @@ if [ ! -d "$chroot" ]; then
   flock -w 3600 9 || fail "waited an hour for another setup of $chroot"
   if [ ! -d "$chroot" ]; then
     say "setting up $chroot"
-    case $lane in
-      arm64) host_packages debootstrap qemu-user-static binfmt-support; arm64_binfmt ;;
-      *) host_packages debootstrap ;;
-    esac
+    host_packages debootstrap
     # Holding the lock, any half-built tree of this key is from a setup that
     # died; a finished one appears only by the rename below.
     rm -rf --one-file-system "$chroot".tmp.* "$chroot.log"

@@ -45,7 +45,8 @@ if(CMAKE_CROSSCOMPILING AND CMAKE_HOST_UNIX)
     ${VIMRA_SILENT_MARKER} ${CMAKE_CROSSCOMPILING_EMULATOR})
 endif()
 
-# The embedded resources, read back from the built program.
+# The embedded resources, read back from the built program; its icons
+# against the committed art, which Wine reads through its Z: drive.
 add_executable(resources_test windows/resources_test.cpp)
 target_compile_options(resources_test PRIVATE ${VIMRA_WARNINGS})
 target_link_libraries(resources_test PRIVATE GTest::gtest user32 gdi32 version)
@@ -53,7 +54,8 @@ if(MINGW)
   target_link_options(resources_test PRIVATE -static)
 endif()
 add_dependencies(resources_test vimra)
-add_test(NAME resources_test COMMAND resources_test $<TARGET_FILE:vimra>)
+add_test(NAME resources_test
+  COMMAND resources_test $<TARGET_FILE:vimra> ${PROJECT_SOURCE_DIR}/resources/icons/art)
 set_tests_properties(resources_test PROPERTIES TIMEOUT ${VIMRA_TEST_TIMEOUT})
 
 # The committed icons are exactly what their generator makes from the art.
