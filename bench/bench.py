@@ -141,10 +141,9 @@ def start_and_exit(opts, prefix):
     end of the process; medians over several runs."""
     image = os.path.basename(opts.exe).lower()
     env = wine.wine_env(prefix)
-    pictures = tray.status_pictures()
 
     def icon_at():
-        return tray.find_status_icon(env, pictures)[1]
+        return tray.find_status_icon(env)[1]
 
     starts, exits, codes = [], [], []
     for _ in range(opts.runs):

@@ -2,6 +2,7 @@
 program's status pictures it shows (read from the screen), and the icon's
 menu."""
 
+import functools
 import os
 import re
 import sys
@@ -18,7 +19,8 @@ import icongen  # noqa: E402
 with open(os.path.join(RESOURCES, "resource.h")) as _f:
     IDS = {m.group(1): int(m.group(2)) for m in re.finditer(r"#define (\w+) (\d+)", _f.read())}
 CROSS = IDS["IDI_STATUS_DOWN"]
-LIT_BARS = {IDS["IDI_STATUS_%d" % lit]: lit for lit in (5, 4, 3, 2, 1, 0)}   # status icon -> lit bars
+# Status icon -> lit bars, five first: the order the screen is matched in.
+LIT_BARS = {IDS["IDI_STATUS_%d" % lit]: lit for lit in (5, 4, 3, 2, 1, 0)}
 ANY = frozenset(LIT_BARS) | {CROSS}
 # The icon's menu, top to bottom.
 ABOUT, EXIT = 0, 1
@@ -41,8 +43,10 @@ def tray_box(env):
     return None
 
 
+@functools.lru_cache(maxsize=None)
 def status_pictures():
-    """Status icon id -> 16 rows of W/g/s/. as the tray should show it."""
+    """Status icon id -> 16 rows of W/g/s/. as the tray should show it,
+    drawn from the art once."""
     bars = icongen.read_art("bars.txt")
     pictures = {CROSS: icongen.read_art("down.txt")}
     for icon, lit in LIT_BARS.items():
@@ -64,16 +68,16 @@ def ink_matches(ink, v):
     return True
 
 
-def classify(pixels, width, ox, oy, pictures):
+def classify(pixels, width, ox, oy):
     """The status picture drawn with its top left at (ox, oy), or None."""
-    for icon, rows in pictures.items():
+    for icon, rows in status_pictures().items():
         if all(ink_matches(rows[y][x], pixels[(oy + y) * width + ox + x])
                for y in range(16) for x in range(16)):
             return icon
     return None
 
 
-def find_status_icon(env, pictures):
+def find_status_icon(env):
     """(status icon id, its centre on the screen) of the first icon the
     tray draws, or (None, None) when it draws none of them."""
     box = tray_box(env)
@@ -86,7 +90,7 @@ def find_status_icon(env, pictures):
     # a caption when Wine draws the frame itself.
     for oy in range(0, h - 15):
         for ox in range(0, min(12, w - 15)):
-            icon = classify(grey, w, ox, oy, pictures)
+            icon = classify(grey, w, ox, oy)
             if icon is not None:
                 return icon, (x + ox + 8, y + oy + 8)
     return None, None

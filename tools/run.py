@@ -47,7 +47,6 @@ class TrayView:
 
     def __init__(self, env, shot, started):
         self.env, self.shot, self.started = env, shot, started
-        self.pictures = tray.status_pictures()
         self.shown = self.candidate = "nothing yet"
         self.since = started
         self.at = None       # where the icon was last seen, for the Exit click
@@ -55,7 +54,7 @@ class TrayView:
 
     def look(self):
         now = time.monotonic()
-        icon, centre = tray.find_status_icon(self.env, self.pictures)
+        icon, centre = tray.find_status_icon(self.env)
         if centre:
             self.at = centre
         if icon != self.candidate:

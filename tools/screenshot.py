@@ -57,11 +57,10 @@ def main():
     env = wine.wine_env(os.path.abspath(opts.prefix))
     if not wine.prepare_prefix(env):
         sys.exit("screenshot: could not make the Wine prefix " + opts.prefix)
-    pictures = tray.status_pictures()
     proc = wine.start(env, opts.exe, TARGET)
     try:
         def five_bars():
-            icon, at = tray.find_status_icon(env, pictures)
+            icon, at = tray.find_status_icon(env)
             return at if tray.LIT_BARS.get(icon) == 5 else None
 
         at = procs.poll(five_bars, 30.0, 0.1)

@@ -136,7 +136,7 @@ LAUNCH_STEPS = ("plant", "env")
 
 def observe(ctx):
     """Which status picture the tray shows first, or None when it shows none."""
-    icon, at = tray.find_status_icon(ctx["env"], ctx["pictures"])
+    icon, at = tray.find_status_icon(ctx["env"])
     if icon is not None:
         ctx["icon_at"] = at
     return icon
@@ -530,7 +530,7 @@ def main():
 
     tmp = tempfile.mkdtemp(prefix="vimra-e2e-")
     env = wine.wine_env(os.path.join(tmp, "wine"), dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8"), args.lane)
-    ctx = {"tmp": tmp, "env": env, "exe": os.path.abspath(args.exe), "pictures": tray.status_pictures(),
+    ctx = {"tmp": tmp, "env": env, "exe": os.path.abspath(args.exe),
            "scale": max(args.time_scale, 1.0), "failures": 0,
            "evidence": os.path.join(os.path.abspath(args.evidence), args.lane)}
     counts = collections.Counter()
