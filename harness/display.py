@@ -10,17 +10,20 @@ import subprocess
 from harness import procs
 
 Window = collections.namedtuple("Window", "id name cls x y w h")
+# Every display the scripts drive has this size: start() makes it, and so do
+# the xvfb-run lines of bench/run.sh and tools/screenshot.sh.
+SCREEN = (800, 600)
 
 
 def start(env, within=10.0):
-    """Starts an 800x600 Xvfb for env and points env's DISPLAY at it; returns
+    """Starts an Xvfb of SCREEN's size for env and points env's DISPLAY at it; returns
     the Xvfb process. It runs in a session of its own, so a Ctrl-C at the
     terminal reaches only the caller, which can then end Wine before the
     display: the other way round, every Wine process reports a broken X
     connection."""
     read_end, write_end = os.pipe()
     xvfb = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "800x600x24", "-nolisten", "tcp"],
+        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "%dx%dx24" % SCREEN, "-nolisten", "tcp"],
         pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
         start_new_session=True)
     os.close(write_end)
@@ -69,17 +72,6 @@ def windows(env):
 def viewable(env, window):
     out = x11(env, "xwininfo", "-id", window.id).stdout.decode(errors="replace")
     return "IsViewable" in out
-
-
-_screens = {}
-
-
-def screen_size(env):
-    display = env.get("DISPLAY")
-    if display not in _screens:
-        out = x11(env, "xwininfo", "-root").stdout.decode(errors="replace")
-        _screens[display] = [int(v) for v in re.findall(r"^\s*(?:Width|Height): (\d+)", out, re.M)] or [800, 600]
-    return _screens[display]
 
 
 def mouse(env, x, y, *buttons):

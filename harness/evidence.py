@@ -69,8 +69,7 @@ def keep(folder, env, program, log, error):
     report = "failure: %s\n\n%s" % (error, thread_report(program, env["WINEPREFIX"]))
     if log and os.path.exists(log):
         shutil.copy(log, os.path.join(folder, "wine.log"))
-    width, height = display.screen_size(env)
-    display.save(env, (0, 0, width, height), os.path.join(folder, "screen.png"))
+    display.save(env, (0, 0) + display.SCREEN, os.path.join(folder, "screen.png"))
     try:
         listed = subprocess.run(wine.wine(env, "wine", "winedbg", "--command", "info thread"), env=env,
                                 capture_output=True, text=True, errors="replace", timeout=60).stdout

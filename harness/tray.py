@@ -37,7 +37,7 @@ def tray_box(env):
     for window in display.windows(env):
         if window.cls.split('"')[1:2] == ["explorer.exe"] and window.w > 1 and window.h > 1 \
                 and display.viewable(env, window):
-            width, height = display.screen_size(env)
+            width, height = display.SCREEN
             x, y = max(window.x, 0), max(window.y, 0)
             return x, y, min(window.w, width - x), min(window.h, height - y)
     return None
