@@ -16,14 +16,16 @@ import subprocess
 import sys
 import time
 
+import pefile
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
+sys.path.insert(0, ROOT)
 sys.path.insert(0, os.path.join(ROOT, "tests", "host"))
-sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import testhost  # noqa: E402
-import wine_tray  # noqa: E402
+from harness import procs, tray, wine  # noqa: E402
+from harness.table import layout  # noqa: E402
 
-TICKS = os.sysconf("SC_CLK_TCK")
 HOST_NAME = "vimra-bench"
 HOST_INDEX = 3
 
@@ -34,101 +36,35 @@ def prepare_prefix(prefix):
     if not os.path.exists(os.path.join(prefix, "system.reg")):
         os.makedirs(os.path.dirname(prefix), exist_ok=True)
         print("creating Wine prefix %s ..." % prefix, flush=True)
-    if not wine_tray.prepare_prefix(wine_tray.wine_env(prefix)):
+    if not wine.prepare_prefix(wine.wine_env(prefix)):
         sys.exit("bench: could not create the Wine prefix %s" % prefix)
 
 
 def stop_prefix(prefix):
-    wine_tray.stop_prefix(wine_tray.wine_env(prefix))
+    wine.stop_prefix(wine.wine_env(prefix))
 
 
 def launch(prefix, program, *args):
-    env = wine_tray.wine_env(prefix)
-    return subprocess.Popen(wine_tray.wine(env, "wine", program, *args), env=env,
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                            start_new_session=True)
-
-
-def read_proc(pid, name):
-    try:
-        with open("/proc/%d/%s" % (pid, name), "rb") as f:
-            return f.read()
-    except OSError:
-        return None
-
-
-def prefix_processes(prefix):
-    """{pid: image name} of the live processes of one prefix, wineserver included."""
-    wanted = b"WINEPREFIX=" + prefix.encode()
-    found = {}
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        pid = int(entry)
-        environ = read_proc(pid, "environ")
-        stat = read_proc(pid, "stat")
-        if not environ or not stat or wanted not in environ.split(b"\0"):
-            continue
-        if stat[stat.rfind(b")") + 2:][:1] == b"Z":
-            continue
-        argv0 = (read_proc(pid, "cmdline") or b"").split(b"\0")[0].decode(errors="replace")
-        found[pid] = re.split(r"[\\/]", argv0)[-1].lower()
-    return found
+    return wine.start(wine.wine_env(prefix), program, *args)
 
 
 def find_program(prefix, image, timeout=20.0):
-    end = time.monotonic() + timeout
-    while time.monotonic() < end:
-        for pid, name in prefix_processes(prefix).items():
-            if name == image or name + ".exe" == image:
+    """The pid of the prefix's process running image, once there is one."""
+    def found():
+        for pid, command in procs.prefix_processes(prefix).items():
+            if procs.image(command) == image or procs.image(command) + ".exe" == image:
                 return pid
-        time.sleep(0.05)
-    return None
-
-
-def cpu_seconds(pid):
-    stat = read_proc(pid, "stat")
-    if stat is None:
         return None
-    fields = stat[stat.rfind(b")") + 2:].split()
-    return (int(fields[11]) + int(fields[12])) / TICKS  # utime, stime
-
-
-def status_kib(pid, key):
-    text = (read_proc(pid, "status") or b"").decode()
-    match = re.search(r"^%s:\s+(\d+) kB" % key, text, re.M)
-    return int(match.group(1)) if match else None
-
-
-def open_fds(pid):
-    try:
-        return len(os.listdir("/proc/%d/fd" % pid))
-    except OSError:
-        return None
-
-
-def cpu_ns(pid):
-    """Nanoseconds on a CPU of the process's live threads, from schedstat:
-    finer than the clock ticks of utime and stime, for figures near zero."""
-    total = 0
-    try:
-        tasks = os.listdir("/proc/%d/task" % pid)
-    except OSError:
-        return None
-    for task in tasks:
-        text = read_proc(pid, "task/%s/schedstat" % task)
-        if text:
-            total += int(text.split()[0])
-    return total
+    return procs.poll(found, timeout)
 
 
 def cpu_snapshot(prefix):
     """{pid: (image name, CPU seconds)} of one prefix's processes."""
     snapshot = {}
-    for pid, name in prefix_processes(prefix).items():
-        seconds = cpu_seconds(pid)
+    for pid, command in procs.prefix_processes(prefix).items():
+        seconds = procs.cpu_seconds(pid)
         if seconds is not None:
-            snapshot[pid] = (name, seconds)
+            snapshot[pid] = (procs.image(command), seconds)
     return snapshot
 
 
@@ -144,8 +80,8 @@ def cpu_by_process(before, after):
 
 def windows_counts(prefix, wininfo, image):
     """(threads, handles) as Windows counts them, or (None, None)."""
-    env = wine_tray.wine_env(prefix)
-    result = subprocess.run(wine_tray.wine(env, "wine", wininfo, image), env=env, capture_output=True,
+    env = wine.wine_env(prefix)
+    result = subprocess.run(wine.wine(env, "wine", wininfo, image), env=env, capture_output=True,
                             text=True, timeout=60)
     match = re.search(r"threads (\d+) handles (-?\d+)", result.stdout)
     if not match:
@@ -153,49 +89,40 @@ def windows_counts(prefix, wininfo, image):
     return int(match.group(1)), int(match.group(2))
 
 
-# ---- The notification area on the X display ---------------------------------
-
-def process_gone(pid):
-    stat = read_proc(pid, "stat")
-    return stat is None or stat[stat.rfind(b")") + 2:][:1] == b"Z"
-
-
 # ---- Measurements -----------------------------------------------------------
 
 def footprint(exe):
-    dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", exe], capture_output=True,
-                          text=True).stdout
-    return os.path.getsize(exe), re.findall(r"DLL Name: (\S+)", dump)
+    """The exe's size and the DLLs it imports."""
+    pe = pefile.PE(exe)
+    return os.path.getsize(exe), [entry.dll.decode() for entry in pe.DIRECTORY_ENTRY_IMPORT]
 
 
 def side_by_side(opts, prefixes):
     """CPU over the same window, and peak memory, of vimra, Wine's ping and
     the idle program, each in its own prefix, all running at once."""
     life = opts.seconds + opts.settle + 10
+    # role: the program, its arguments, the image whose process is measured
     programs = {
-        "vimra": (opts.exe, ["127.0.0.1"]),
-        "ping": ("ping", ["-n", str(life), "127.0.0.1"]),
+        "vimra": (opts.exe, ["127.0.0.1"], os.path.basename(opts.exe).lower()),
+        "ping": ("ping", ["-n", str(life), "127.0.0.1"], "ping.exe"),
         # What a user actually leaves open: ping drawing its lines in a
         # console window. Wine's ping has no -t; -n outlasts the window.
-        "console": ("wineconsole", ["ping", "-n", str(life), "127.0.0.1"]),
-        "idle": (opts.idle, [str(life)]),
+        "console": ("wineconsole", ["ping", "-n", str(life), "127.0.0.1"], "ping.exe"),
+        "idle": (opts.idle, [str(life)], os.path.basename(opts.idle).lower()),
     }
-    images = {"vimra": os.path.basename(opts.exe).lower(), "ping": "ping.exe",
-              "console": "ping.exe",
-              "idle": os.path.basename(opts.idle).lower()}
     pids = {}
-    for key, (program, args) in programs.items():
+    for key, (program, args, _) in programs.items():
         launch(prefixes[key], program, *args)
-    for key in programs:
-        pids[key] = find_program(prefixes[key], images[key])
+    for key, (_, _, image) in programs.items():
+        pids[key] = find_program(prefixes[key], image)
         if pids[key] is None:
             sys.exit("bench: %s did not start" % key)
     time.sleep(opts.settle)
     before = {key: cpu_snapshot(prefixes[key]) for key in programs}
-    fine_before = {key: cpu_ns(pids[key]) or 0 for key in programs}
+    fine_before = {key: procs.cpu_ns(pids[key]) or 0 for key in programs}
     time.sleep(opts.seconds)
     after = {key: cpu_snapshot(prefixes[key]) for key in programs}
-    fine_after = {key: cpu_ns(pids[key]) or 0 for key in programs}
+    fine_after = {key: procs.cpu_ns(pids[key]) or 0 for key in programs}
     rows = {}
     for key in programs:
         pid = pids[key]
@@ -203,7 +130,7 @@ def side_by_side(opts, prefixes):
         split = cpu_by_process(before[key], after[key])
         rows[key] = {"own": own, "fine": (fine_after[key] - fine_before[key]) / 1e6,
                      "prefix": sum(split.values()), "split": split,
-                     "hwm": status_kib(pid, "VmHWM"), "procs": len(after[key])}
+                     "hwm": procs.status_kib(pid, "VmHWM"), "procs": len(after[key])}
     for key in programs:
         stop_prefix(prefixes[key])
     return rows
@@ -213,30 +140,29 @@ def start_and_exit(opts, prefix):
     """Start to first drawn tray icon, and Exit chosen in the menu to the
     end of the process; medians over several runs."""
     image = os.path.basename(opts.exe).lower()
-    env = wine_tray.wine_env(prefix)
-    pictures = wine_tray.status_pictures()
+    env = wine.wine_env(prefix)
 
     def icon_at():
-        return wine_tray.find_status_icon(env, pictures)[1]
+        return tray.find_status_icon(env)[1]
 
     starts, exits, codes = [], [], []
     for _ in range(opts.runs):
         began = time.monotonic()
         proc = launch(prefix, opts.exe, "127.0.0.1")
-        at = wine_tray.poll(icon_at, 30.0, step=0.02)
+        at = procs.poll(icon_at, 30.0, step=0.02)
         if at is None:
             proc.kill()
             sys.exit("bench: no tray icon appeared")
         starts.append(time.monotonic() - began)
         pid = find_program(prefix, image)
         time.sleep(1.5)
-        clicked = wine_tray.click_exit(env, *at, image)
-        if clicked is None or not wine_tray.poll(lambda: process_gone(pid), 15.0, step=0.01):
+        clicked = tray.click_menu(env, *at, image, tray.EXIT)
+        if clicked is None or not procs.poll(lambda: not procs.alive(pid), 15.0, step=0.01):
             stop_prefix(prefix)
             sys.exit("bench: Exit from the tray menu did not end the program")
         exits.append(time.monotonic() - clicked)
         codes.append(proc.wait(timeout=15))
-        wine_tray.poll(lambda: icon_at() is None, 10.0)
+        procs.poll(lambda: icon_at() is None, 10.0)
     stop_prefix(prefix)
     return statistics.median(starts), statistics.median(exits), starts, exits, codes
 
@@ -282,8 +208,8 @@ def request_rates(opts, prefix):
 
 def soak_sample(opts, prefix, pid):
     threads, handles = windows_counts(prefix, opts.wininfo, os.path.basename(opts.exe).lower())
-    return {"rss": status_kib(pid, "VmRSS"), "fds": open_fds(pid), "threads": threads,
-            "handles": handles, "cpu": cpu_seconds(pid)}
+    return {"rss": procs.status_kib(pid, "VmRSS"), "fds": procs.open_fds(pid), "threads": threads,
+            "handles": handles, "cpu": procs.cpu_seconds(pid)}
 
 
 def soak(opts, prefixes):
@@ -303,7 +229,7 @@ def soak(opts, prefixes):
         time.sleep(opts.soak_seconds)
         for key in targets:
             samples[key].append(soak_sample(opts, prefixes[key], pids[key]))
-            samples[key].append({"hwm": status_kib(pids[key], "VmHWM")})
+            samples[key].append({"hwm": procs.status_kib(pids[key], "VmHWM")})
     finally:
         for key in targets:
             stop_prefix(prefixes[key])
@@ -319,10 +245,8 @@ def ratio(a, b):
 
 
 def print_table(title, header, rows):
-    widths = [max(len(str(r[i])) for r in [header] + rows) for i in range(len(header))]
     print("\n" + title)
-    for r in [header, ["-" * w for w in widths]] + rows:
-        print("  ".join(str(c).ljust(w) for c, w in zip(r, widths)).rstrip())
+    print("\n".join(layout(header, rows)))
 
 
 def report_cost(rows, seconds):

@@ -41,7 +41,7 @@ $cross -std=c++17 -Wall -Wextra -Os -s -static -municode \
 g++ -std=c++17 -Wall -Wextra -O2 -fno-exceptions -fno-rtti \
     -o "$dir/vimra_responder" "$root/tests/host/responder.cpp"
 
-exec xvfb-run -a -s "-screen 0 800x600x24" python3 "$here/bench.py" \
+exec xvfb-run -a -s "-screen 0 800x600x24" /usr/bin/python3 "$here/bench.py" \
     --exe "$dir/win/vimra.exe" --idle "$dir/idle.exe" --wininfo "$dir/wininfo.exe" \
     --responder "$dir/vimra_responder" --work "$dir" --prefixes "${VIMRA_BENCH_PREFIXES:-$dir/wine}" \
     --seconds "$seconds" --settle "$settle" --runs "$runs" --soak-seconds "$soak"

@@ -31,7 +31,7 @@ lane() {  # lane, build directory, exe, extra end-to-end arguments...
   VIMRA_LANE=$name WINEPREFIX=$BUILD/wineprefix-$name \
     xvfb-run -a ctest --test-dir "$tree" --output-on-failure
   step "$name: the whole program under Wine, end to end"
-  python3 "$ROOT/tests/e2e/scenarios.py" --lane "$name" --exe "$exe" \
+  /usr/bin/python3 "$ROOT/tests/e2e/scenarios.py" --lane "$name" --exe "$exe" \
     --responder "$BUILD/native/tests/host/vimra_responder" --evidence "$BUILD/e2e-evidence" "$@"
 }
 
@@ -91,7 +91,7 @@ for name in $LANES; do
       signed=$BUILD/native/tests/release/signing-check/signed-x64/vimra.exe
       [ -f "$signed" ] || { echo "no signed exe: the release_signing check did not run" >&2; exit 1; }
       step "wine8: the signed x64 exe, one row end to end"
-      python3 "$ROOT/tests/e2e/scenarios.py" --lane wine8 --exe "$signed" --only a. \
+      /usr/bin/python3 "$ROOT/tests/e2e/scenarios.py" --lane wine8 --exe "$signed" --only a. \
         --responder "$BUILD/native/tests/host/vimra_responder" --evidence "$BUILD/e2e-evidence-signed"
     fi ;;
   arm64)

@@ -18,6 +18,8 @@ import sys
 import zipfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, ROOT)
+from harness.table import layout  # noqa: E402
 ENTRIES = ["LICENSE.txt", "readme.txt", "vimra.exe"]
 # The user guide is README.md down to this line; what follows is for
 # developers and stays out of the zip.
@@ -34,9 +36,7 @@ def inline(text):
 def table(rows):
     cells = [[inline(c.strip()) for c in r.strip().strip("|").split("|")] for r in rows]
     header, body = cells[0], [r for r in cells[1:] if not all(set(c) <= set("-: ") for c in r)]
-    widths = [max(len(r[i]) for r in [header] + body) for i in range(len(header))]
-    lines = [header, ["-" * w for w in widths]] + body
-    return ["  ".join(c.ljust(w) for c, w in zip(r, widths)).rstrip() for r in lines]
+    return layout(header, body)
 
 
 def plain(markdown):

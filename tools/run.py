@@ -17,15 +17,15 @@ import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-import wine_tray  # noqa: E402
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from harness import display, procs, tray, wine  # noqa: E402
 
 POLL = 0.2        # seconds between two looks at the tray
 QUIET = 5.0       # say so when no icon has shown after this long
 EXIT_WAIT = 5.0   # how long an Exit or a close request may take
 BARS = ("no bars lit", "one bar", "two bars", "three bars", "four bars", "five bars")
-WORDS = {icon: BARS[lit] for icon, lit in wine_tray.LIT_BARS.items()}
-WORDS.update({132: "cross", None: "no icon"})
+WORDS = {icon: BARS[lit] for icon, lit in tray.LIT_BARS.items()}
+WORDS.update({tray.CROSS: "cross", None: "no icon"})
 WINE_NAMES = {"wine8": "Wine", "wine10": "Wine 10 (Debian 13 chroot)",
               "arm64": "arm64 Wine on qemu-user (arm64 chroot)"}
 
@@ -42,25 +42,11 @@ def say(text, at=None):
     print(text if at is None else "%5.1f s  %s" % (at, text), flush=True)
 
 
-def prefix_ready(prefix):
-    # Without Managed=N, Wine on a display with no window manager waits 2 s
-    # whenever a window is hidden, the tray's own included.
-    try:
-        with open(os.path.join(prefix, "user.reg"), encoding="utf-8", errors="replace") as f:
-            text = f.read()
-    except OSError:
-        return False
-    start = text.find("[Software\\\\Wine\\\\X11 Driver]")
-    end = text.find("\n[", start + 1)
-    return start >= 0 and '"Managed"="N"' in text[start:end if end >= 0 else len(text)]
-
-
-class Tray:
+class TrayView:
     """What the notification area shows, reported when it changes."""
 
     def __init__(self, env, shot, started):
         self.env, self.shot, self.started = env, shot, started
-        self.pictures = wine_tray.status_pictures()
         self.shown = self.candidate = "nothing yet"
         self.since = started
         self.at = None       # where the icon was last seen, for the Exit click
@@ -68,7 +54,7 @@ class Tray:
 
     def look(self):
         now = time.monotonic()
-        icon, centre = wine_tray.find_status_icon(self.env, self.pictures)
+        icon, centre = tray.find_status_icon(self.env)
         if centre:
             self.at = centre
         if icon != self.candidate:
@@ -81,59 +67,52 @@ class Tray:
             # Wine hides the tray with its last icon: keep the last picture
             # that showed one rather than a black box.
             if icon is not None:
-                wine_tray.save_tray(self.env, self.shot)
+                tray.save_tray(self.env, self.shot)
 
 
-def watch(tray, proc, seconds):
+def watch(view, proc, seconds):
     """Looks at the tray until vimra ends or seconds (None: no end) pass."""
     warned = False
-    while proc.poll() is None and (seconds is None or time.monotonic() - tray.started < seconds):
-        tray.look()
-        if not tray.ever and not warned and time.monotonic() - tray.started > QUIET:
-            say("no icon yet, though vimra is running", time.monotonic() - tray.started)
+    while proc.poll() is None and (seconds is None or time.monotonic() - view.started < seconds):
+        view.look()
+        if not view.ever and not warned and time.monotonic() - view.started > QUIET:
+            say("no icon yet, though vimra is running", time.monotonic() - view.started)
             warned = True
         time.sleep(POLL)
 
 
-def wait_end(proc, within):
-    deadline = time.monotonic() + within
-    while proc.poll() is None and time.monotonic() < deadline:
-        time.sleep(0.01)
-    return proc.poll()
-
-
-def exit_as_user(tray, proc, env):
+def exit_as_user(view, proc, env):
     """Ends vimra with the Exit command of its icon's menu, or failing that
     with a close request to its window; kills it if neither works."""
     clicked, action = None, "the click"
-    if tray.at:
-        say("clicking Exit in the icon's menu", time.monotonic() - tray.started)
-        clicked = wine_tray.click_exit(env, *tray.at, "vimra.exe")
+    if view.at:
+        say("clicking Exit in the icon's menu", time.monotonic() - view.started)
+        clicked = tray.click_menu(env, *view.at, "vimra.exe", tray.EXIT)
     if clicked is None:
         say("%s; asking its window to close (WM_CLOSE)" % (
-            "no menu opened at the icon" if tray.at else "no icon to click"), time.monotonic() - tray.started)
+            "no menu opened at the icon" if view.at else "no icon to click"), time.monotonic() - view.started)
         clicked, action = time.monotonic(), "the request"
         # Without /f Wine's taskkill posts WM_CLOSE to the program's windows,
         # which ends vimra as its own Exit does.
-        subprocess.run(wine_tray.wine(env, "wine", "taskkill", "/im", "vimra.exe"), env=env, timeout=30,
+        subprocess.run(wine.wine(env, "wine", "taskkill", "/im", "vimra.exe"), env=env, timeout=30,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
-    code = wait_end(proc, EXIT_WAIT)
+    code = procs.wait_end(proc, EXIT_WAIT)
     took = time.monotonic() - clicked
     if code is None:
-        say("vimra did not end within %.0f s; killing it" % EXIT_WAIT, time.monotonic() - tray.started)
+        say("vimra did not end within %.0f s; killing it" % EXIT_WAIT, time.monotonic() - view.started)
         proc.kill()
         return proc.wait()
     say("vimra ended with exit code %d, %d ms after %s" % (code, round(took * 1000), action),
-        time.monotonic() - tray.started)
-    tray.look()
-    tray.look()
+        time.monotonic() - view.started)
+    view.look()
+    view.look()
     return code
 
 
-def explain_end(tray, proc, address, log):
+def explain_end(view, proc, address, log):
     code = proc.returncode
-    at = time.monotonic() - tray.started
-    if not tray.ever and code == 0:
+    at = time.monotonic() - view.started
+    if not view.ever and code == 0:
         say("vimra ended with exit code 0 without showing an icon: %r is not an IPv4" % address, at)
         say("         address it accepts (it takes numbers such as 192.0.2.1 and looks up no names)")
     else:
@@ -168,11 +147,11 @@ def main():
         os.remove(shot)   # a picture from an earlier run would mislead
     if not os.environ.get("WINEPREFIX"):
         sys.exit("WINEPREFIX names no Wine prefix")
-    env = wine_tray.wine_env(os.environ["WINEPREFIX"])
+    env = wine.wine_env(os.environ["WINEPREFIX"])
     xvfb = proc = half_made = None
     code = 130
     try:
-        xvfb = wine_tray.start_display(env)
+        xvfb = display.start(env)
         say("Running vimra.exe %s under %s on a virtual display (Xvfb %s, no window manager)."
             % (args.address, WINE_NAMES.get(env["VIMRA_LANE"], env["VIMRA_LANE"]), env["DISPLAY"]))
         say("Below: each change of its tray icon as read from the screen, timed from its start;")
@@ -182,26 +161,27 @@ def main():
         else:
             say("After %g s it is ended with the Exit command of its icon; Ctrl-C stops it sooner."
                 % args.seconds)
-        if not prefix_ready(env["WINEPREFIX"]):
+        # Without Managed=N, Wine on a display with no window manager waits
+        # 2 s whenever a window is hidden, the tray's own included.
+        if not wine.prefix_ready(env["WINEPREFIX"]):
             new = not os.path.exists(os.path.join(env["WINEPREFIX"], "system.reg"))
             say("%s the Wine prefix %s%s..." % ("Creating" if new else "Preparing", env["WINEPREFIX"],
                                                  " (first run only, about 10 s)" if new else ""))
             # Wine marks a prefix up to date before it has filled it, so one
             # cut short would stay broken: such a prefix goes with the clean-up.
             half_made = None if os.path.exists(env["WINEPREFIX"]) else env["WINEPREFIX"]
-            if not wine_tray.prepare_prefix(env):
+            if not wine.prepare_prefix(env):
                 say("could not create the Wine prefix")
                 return 1
             half_made = None
         with open(log, "w") as err:
-            proc = subprocess.Popen(wine_tray.wine(env, "wine", args.exe, args.address), env=env, stdout=err, stderr=err,
-                                    start_new_session=True)
-        tray = Tray(env, shot, time.monotonic())
-        watch(tray, proc, args.seconds)
+            proc = wine.start(env, args.exe, args.address, stdout=err, stderr=err)
+        view = TrayView(env, shot, time.monotonic())
+        watch(view, proc, args.seconds)
         if proc.poll() is not None:
-            code = explain_end(tray, proc, args.address, log)
+            code = explain_end(view, proc, args.address, log)
         else:
-            code = exit_as_user(tray, proc, env)
+            code = exit_as_user(view, proc, env)
     except Stop:
         # \r puts the message over the ^C the terminal echoed.
         print("\rstopping: ending %sWine, then the virtual display" % ("vimra, then " if proc else ""),
@@ -214,15 +194,12 @@ def main():
             proc.kill()
             proc.wait()
         if xvfb:
-            wine_tray.stop_prefix(env)
+            wine.stop_prefix(env)
         if half_made:
             shutil.rmtree(half_made, ignore_errors=True)
             say("removed the unfinished Wine prefix; the next run makes it again")
         if xvfb:
-            xvfb.terminate()
-            if wait_end(xvfb, 10) is None:
-                xvfb.kill()
-                xvfb.wait()
+            display.stop(xvfb)
     return code
 
 

@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """End-to-end scenarios for the real vimra.exe under Wine and Xvfb.
 
 Each row starts the program, drives it the way a user would (right-click on
@@ -19,6 +19,7 @@ emulation; how long a picture must hold stays as it is.
 """
 
 import argparse
+import collections
 import os
 import re
 import shutil
@@ -28,18 +29,20 @@ import sys
 import tempfile
 import time
 
+import pefile
+
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, ROOT)
 sys.path.insert(0, os.path.join(ROOT, "tests", "host"))
-import evidence  # noqa: E402
 import testhost  # noqa: E402
-import wine_tray  # noqa: E402
+from harness import display, evidence, procs, tray, wine  # noqa: E402
 
 # A table run beside another (another lane, say) takes another test host.
 NS_INDEX = int(os.environ.get("VIMRA_E2E_HOST", "2"))
 NAMESPACE = "vimra-e2e-%d" % NS_INDEX
 HOST = testhost.host_address(NS_INDEX)
 LOOP = "127.0.0.1"
-ANY = frozenset(wine_tray.LIT_BARS) | {132}
+ANY = tray.ANY
 SETTLE = 1.5   # how long a band's picture must hold once it is shown
 # What the program and the desktop write to their Wine logs, kept when a row
 # fails: Wine's errors, where each DLL came from, each thread's start and
@@ -133,7 +136,7 @@ LAUNCH_STEPS = ("plant", "env")
 
 def observe(ctx):
     """Which status picture the tray shows first, or None when it shows none."""
-    icon, at = wine_tray.find_status_icon(ctx["env"], ctx["pictures"])
+    icon, at = tray.find_status_icon(ctx["env"])
     if icon is not None:
         ctx["icon_at"] = at
     return icon
@@ -169,8 +172,7 @@ def launch(ctx, target, setup):
             cwd = plant(ctx, step[1])
             exe = os.path.join(cwd, "vimra.exe")
             env = dict(env, WINEDLLOVERRIDES=PLANTED_OVERRIDES)
-    return subprocess.Popen(wine_tray.wine(env, "wine", exe, target), env=env, cwd=cwd,
-                            stdout=subprocess.DEVNULL, stderr=ctx["stderr"])
+    return wine.start(env, exe, target, cwd=cwd, stderr=ctx["stderr"])
 
 
 def plant(ctx, names):
@@ -186,11 +188,9 @@ def plant(ctx, names):
     for name in names:
         real = os.path.join(folder, "real%s.dll" % name)
         # Copied by the lane itself: a chroot's DLLs are only known inside it.
-        subprocess.run(wine_tray.wine(ctx["env"], "cp", os.path.join(ctx["wine_dlls"], name + ".dll"), real),
+        subprocess.run(wine.wine(ctx["env"], "cp", os.path.join(ctx["wine_dlls"], name + ".dll"), real),
                        env=ctx["env"], check=True, timeout=60)
-        listing = subprocess.run([ctx["objdump"], "-p", real], capture_output=True, text=True,
-                                 timeout=60).stdout
-        exports = export_names(listing)
+        exports = export_names(real)
         if not exports:
             # This Wine's own copy is a placeholder that exports nothing (its
             # code lives on the Unix side, as in Debian's arm64 Wine 8), so
@@ -212,20 +212,12 @@ def plant(ctx, names):
     return folder
 
 
-def export_names(listing):
-    """The exported names in `objdump -p` output, GNU's or LLVM's."""
-    if "[Ordinal/Name Pointer] Table" in listing:
-        table = listing.split("[Ordinal/Name Pointer] Table", 1)[-1]
-        return re.findall(r"^\s*\[\s*\d+\] (\w+)$", table, re.M)
-    table = listing.split("Export Table:", 1)[-1].split("\n\n", 1)[0]
-    return re.findall(r"^\s*\d+\s+0x[0-9a-f]+\s+(\w+)$", table, re.M)
-
-
-def wait_end(proc, within):
-    start = time.monotonic()
-    while proc.poll() is None and time.monotonic() - start < within:
-        time.sleep(0.01)
-    return proc.poll()
+def export_names(dll):
+    """The names a DLL (x64 or ARM64) exports, plain ones only: a .def file
+    would read the @N of a decorated name (Wine's iphlpapi has a few) as
+    more than a name, and the program calls none of them."""
+    exports = getattr(pefile.PE(dll), "DIRECTORY_ENTRY_EXPORT", None)
+    return [e.name.decode() for e in exports.symbols if e.name and re.fullmatch(rb"\w+", e.name)] if exports else []
 
 
 def responder(ctx, line):
@@ -241,7 +233,7 @@ def run_step(ctx, proc, step, figures, mark):
         took, icon = wait_for(ctx, lambda i: i in ids, within - (time.monotonic() - mark))
         if took is None:
             return mark, "expected %s within %.1fs, saw %s (tray at %s)" % (
-                sorted(ids), within, icon, wine_tray.tray_box(ctx["env"]))
+                sorted(ids), within, icon, tray.tray_box(ctx["env"]))
         if label:
             figures[label] = time.monotonic() - mark
         return mark, None
@@ -274,11 +266,8 @@ def run_step(ctx, proc, step, figures, mark):
         return mark, None
     if kind == "inflight":
         before = int(responder(ctx, "count") or 0)
-        start = time.monotonic()
-        while int(responder(ctx, "count") or 0) == before:
-            if time.monotonic() - start > scaled(ctx, step[1]):
-                return mark, "no request reached the test host"
-            time.sleep(0.02)
+        if not procs.poll(lambda: int(responder(ctx, "count") or 0) != before, scaled(ctx, step[1]), 0.02):
+            return mark, "no request reached the test host"
         return time.monotonic(), None
     if kind == "shell":
         _, ids, within, label = step
@@ -286,9 +275,8 @@ def run_step(ctx, proc, step, figures, mark):
         if not ctx.get("drop_icon"):
             figures[label] = "not measured (no cross compiler for the tray helper)"
             return mark, None
-        helper = subprocess.Popen(wine_tray.wine(ctx["env"], "wine", ctx["drop_icon"]), env=ctx["env"],
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        if wait_end(helper, scaled(ctx, 10.0)) != 0:
+        helper = wine.start(ctx["env"], ctx["drop_icon"])
+        if procs.wait_end(helper, scaled(ctx, 10.0)) != 0:
             helper.kill()
             return mark, "could not take the icon away from the tray"
         gone = time.monotonic()
@@ -298,7 +286,7 @@ def run_step(ctx, proc, step, figures, mark):
         figures[label] = time.monotonic() - gone
         return mark, None if figures[label] <= within else "icon back only after %.2fs" % figures[label]
     if kind == "about":
-        if wine_tray.click_menu_item(ctx["env"], *ctx["icon_at"], "vimra.exe", 0) is None:
+        if tray.click_menu(ctx["env"], *ctx["icon_at"], "vimra.exe", tray.ABOUT) is None:
             return mark, "no menu opened at the icon"
         took, _ = wait_for(ctx, lambda _: about_box(ctx), scaled(ctx, step[1]))
         return mark, None if took is not None else "no About box within %.1fs" % scaled(ctx, step[1])
@@ -319,7 +307,7 @@ def run_step(ctx, proc, step, figures, mark):
         _, within, label = step
         within = scaled(ctx, within)
         asked = time.monotonic()
-        clicked = wine_tray.click_exit(ctx["env"], *ctx["icon_at"], "vimra.exe")
+        clicked = tray.click_menu(ctx["env"], *ctx["icon_at"], "vimra.exe", tray.EXIT)
         if clicked is None:
             return mark, "no menu opened at the icon"
         gone = ended = None
@@ -393,8 +381,7 @@ def run_row(ctx, row, cycles):
     if mode and not ctx.get("control"):
         if not any(s[0] == "count" for s in steps):
             return "SKIP", "needs the namespace test host: " + ctx["no_host"], {}
-    if any(s[0] == "plant" for s in steps) and not (
-            ctx.get("compiler") and ctx.get("objdump") and ctx.get("wine_dlls")):
+    if any(s[0] == "plant" for s in steps) and not (ctx.get("compiler") and ctx.get("wine_dlls")):
         return "SKIP", "needs mingw-w64 and Wine's own DLLs to plant copies of", {}
     if mode and ctx.get("control"):
         responder(ctx, "reset")
@@ -427,7 +414,7 @@ def show(figures):
 
 
 def about_box(ctx):
-    return any(w[1] == "About" for w in wine_tray.top_windows(ctx["env"]))
+    return any(w.name == "About" for w in display.windows(ctx["env"]))
 
 
 # ------------------------------------------------------------- environment
@@ -443,18 +430,13 @@ def reset_wine(ctx):
     gone quiet, so that the next row's clock starts on a Wine at rest; a
     desktop that does not come up keeps its evidence and gets one more try."""
     for attempt in (1, 2):
-        wine_tray.stop_prefix(ctx["env"])
-        if ctx.get("keeper"):
-            ctx["keeper"].kill()
-            ctx["keeper"].wait()
-        subprocess.run(wine_tray.wine(ctx["env"], "wineserver", "-p"), env=ctx["env"], timeout=30)
-        log = open(os.path.join(ctx["tmp"], "desktop.err"), "w")
-        ctx["keeper"] = subprocess.Popen(wine_tray.wine(ctx["env"], "wine", "cmd", "/c", "pause"),
-                                         env=dict(ctx["env"], WINEDEBUG=DESKTOP_LOG),
-                                         stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=log)
-        log.close()
-        if wine_tray.poll(lambda: any(w[2].startswith('"explorer.exe"') for w in wine_tray.top_windows(ctx["env"])),
-                          scaled(ctx, 15.0), 0.1) and quiet(ctx, scaled(ctx, 15.0)):
+        stop_wine(ctx)
+        subprocess.run(wine.wine(ctx["env"], "wineserver", "-p"), env=ctx["env"], timeout=30)
+        with open(os.path.join(ctx["tmp"], "desktop.err"), "w") as log:
+            ctx["keeper"] = wine.start(dict(ctx["env"], WINEDEBUG=DESKTOP_LOG), "cmd", "/c", "pause",
+                                       stdin=subprocess.PIPE, stderr=log)
+        if procs.poll(lambda: any(w.cls.startswith('"explorer.exe"') for w in display.windows(ctx["env"])),
+                      scaled(ctx, 15.0), 0.1) and quiet(ctx, scaled(ctx, 15.0)):
             return
         ctx["failures"] += 1
         kept = evidence.keep(os.path.join(ctx["evidence"], "desktop-%d" % ctx["failures"]), ctx["env"],
@@ -463,13 +445,21 @@ def reset_wine(ctx):
             attempt, os.path.relpath(kept)), flush=True)
 
 
+def stop_wine(ctx):
+    """Ends the prefix's Wine processes, the desktop's keeper among them."""
+    wine.stop_prefix(ctx["env"])
+    if ctx.get("keeper"):
+        ctx["keeper"].kill()
+        ctx["keeper"].wait()
+
+
 def quiet(ctx, within, still=0.5):
     """Whether the prefix's processes used no processor time for `still`
     seconds on end, within `within` seconds."""
     last, since = None, time.monotonic()
     deadline = since + within
     while time.monotonic() < deadline:
-        used = evidence.cpu_time(wine_tray.prefix_processes(ctx["env"]["WINEPREFIX"]))
+        used = sum(procs.cpu_seconds(pid) or 0 for pid in procs.prefix_processes(ctx["env"]["WINEPREFIX"]))
         if used != last:
             last, since = used, time.monotonic()
         elif time.monotonic() - since >= still:
@@ -479,8 +469,8 @@ def quiet(ctx, within, still=0.5):
 
 
 def find_cross_tools(ctx):
-    """What the rows that build Windows helpers need: a compiler and objdump
-    for the lane's machine, and the lane's Wine's own DLLs to plant copies of."""
+    """What the rows that build Windows helpers need: a compiler for the
+    lane's machine, and the lane's Wine's own DLLs to plant copies of."""
     machine = "arm64" if ctx["env"]["VIMRA_LANE"] == "arm64" else "x64"
     if machine == "arm64":
         made = subprocess.run([os.path.join(ROOT, "tools", "arm64-toolchain.sh")], capture_output=True,
@@ -488,13 +478,11 @@ def find_cross_tools(ctx):
         toolchain = made.stdout.strip() if made.returncode == 0 else ""
         compiler = os.path.join(toolchain, "bin", "aarch64-w64-mingw32-clang++")
         ctx["compiler"] = compiler if toolchain and os.access(compiler, os.X_OK) else None
-        ctx["objdump"] = shutil.which("llvm-objdump-19")
     else:
         ctx["compiler"] = (shutil.which("x86_64-w64-mingw32-g++-posix")
                            or shutil.which("x86_64-w64-mingw32-g++"))
-        ctx["objdump"] = shutil.which("x86_64-w64-mingw32-objdump")
-    found = subprocess.run(wine_tray.wine(ctx["env"], "sh", "-c", 'for d; do [ -d "$d" ] && echo "$d"; done',
-                                          "sh", *WINE_DLLS[machine]),
+    found = subprocess.run(wine.wine(ctx["env"], "sh", "-c", 'for d; do [ -d "$d" ] && echo "$d"; done',
+                                     "sh", *WINE_DLLS[machine]),
                            env=ctx["env"], capture_output=True, text=True, timeout=300).stdout.split()
     ctx["wine_dlls"] = found[0] if found else None
 
@@ -531,7 +519,7 @@ def main():
     parser.add_argument("--only", help="run the rows whose name starts with this")
     parser.add_argument("--cycles", type=int, default=5)
     parser.add_argument("--repeat", type=int, default=1, help="run the table this many times")
-    parser.add_argument("--lane", choices=wine_tray.LANES, default="wine8")
+    parser.add_argument("--lane", choices=wine.LANES, default="wine8")
     parser.add_argument("--time-scale", type=float, default=1.0)
     parser.add_argument("--evidence", default=os.path.join(ROOT, "build", "e2e-evidence"),
                         help="where a failed row keeps what shows why (default build/e2e-evidence)")
@@ -541,17 +529,16 @@ def main():
         sys.exit("no scenario named " + args.only)
 
     tmp = tempfile.mkdtemp(prefix="vimra-e2e-")
-    env = wine_tray.wine_env(os.path.join(tmp, "wine"),
-                             dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8"), args.lane)
-    ctx = {"tmp": tmp, "env": env, "exe": os.path.abspath(args.exe), "pictures": wine_tray.status_pictures(),
+    env = wine.wine_env(os.path.join(tmp, "wine"), dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8"), args.lane)
+    ctx = {"tmp": tmp, "env": env, "exe": os.path.abspath(args.exe),
            "scale": max(args.time_scale, 1.0), "failures": 0,
            "evidence": os.path.join(os.path.abspath(args.evidence), args.lane)}
-    failed = passed = skipped = hung = 0
+    counts = collections.Counter()
     failures = {}   # row -> the errors it failed with, over all runs
     started = time.monotonic()
     try:
-        ctx["xvfb"] = wine_tray.start_display(ctx["env"])
-        wine_tray.prepare_prefix(env)
+        ctx["xvfb"] = display.start(ctx["env"])
+        wine.prepare_prefix(env)
         reset_wine(ctx)
         find_cross_tools(ctx)
         build_drop_icon(ctx)
@@ -563,10 +550,7 @@ def main():
             for row in rows:
                 row_start = time.monotonic()
                 verdict, error, figures = run_row(ctx, row, args.cycles)
-                failed += verdict == "FAIL"
-                passed += verdict == "PASS"
-                skipped += verdict == "SKIP"
-                hung += verdict == "HANG"
+                counts[verdict] += 1
                 if error and verdict in ("FAIL", "HANG"):
                     failures.setdefault(row[0], []).append("run %d: %s %s" % (run, verdict, error))
                 print("%s %-22s %s%s (%.1fs)" % (verdict, row[0], show(figures),
@@ -581,20 +565,16 @@ def main():
                 ctx["responder"].kill()
         if "no_host" not in ctx:
             testhost.down(NAMESPACE)
-        wine_tray.stop_prefix(env)
-        if ctx.get("keeper"):
-            ctx["keeper"].kill()
-            ctx["keeper"].wait()
+        stop_wine(ctx)
         if ctx.get("xvfb"):
-            ctx["xvfb"].terminate()
-            ctx["xvfb"].wait(timeout=10)
+            display.stop(ctx["xvfb"])
         shutil.rmtree(tmp, ignore_errors=True)
     for row, errors in failures.items():
         print("failed %s %d of %d runs:\n  %s" % (row, len(errors), args.repeat, "\n  ".join(errors)))
     print("e2e (%s): %d passed, %d failed, %d skipped, %d left running by Wine after the program's end"
-          " in %.0fs%s" % (args.lane, passed, failed, skipped, hung, time.monotonic() - started,
-        " over %d runs" % args.repeat if args.repeat > 1 else ""))
-    sys.exit(1 if failed else 0)
+          " in %.0fs%s" % (args.lane, counts["PASS"], counts["FAIL"], counts["SKIP"], counts["HANG"],
+                           time.monotonic() - started, " over %d runs" % args.repeat if args.repeat > 1 else ""))
+    sys.exit(1 if counts["FAIL"] else 0)
 
 
 if __name__ == "__main__":

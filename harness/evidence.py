@@ -1,7 +1,8 @@
 """What a failed end-to-end row keeps: the state of every Linux thread of the
 prefix's processes at the moment it failed, the program's Wine log and the
 screen, in a folder of its own, so that a flake can be understood from one
-occurrence instead of being reproduced."""
+occurrence instead of being reproduced; and what that log says of the
+program's end."""
 
 import os
 import re
@@ -9,7 +10,7 @@ import shutil
 import subprocess
 import time
 
-import wine_tray
+from harness import display, procs, tray, wine
 
 # The host's system calls by number (x86_64, the machine every lane runs on:
 # under qemu-user a thread's call is the emulator's, made on the guest's behalf).
@@ -19,51 +20,38 @@ SYSCALLS = {0: "read", 1: "write", 7: "poll", 23: "select", 35: "nanosleep", 45:
             281: "epoll_pwait"}
 
 
-def read(path):
-    try:
-        with open(path, "rb") as f:
-            return f.read().decode(errors="replace")
-    except OSError:
-        return ""
-
-
-def cpu_time(pids):
-    """The processor time the processes have used so far, in clock ticks."""
-    total = 0
-    for pid in pids:
-        fields = read("/proc/%d/stat" % pid).rsplit(")", 1)[-1].split()
-        if len(fields) > 12:
-            total += int(fields[11]) + int(fields[12])
-    return total
+def text(pid, name):
+    return procs.read(pid, name).decode(errors="replace")
 
 
 def describe(pid):
     """Lines: the process, then each Linux thread with its state, kernel
     wait, system call and the top of its kernel stack."""
-    status = dict(line.split(":\t", 1) for line in read("/proc/%d/status" % pid).splitlines() if ":\t" in line)
+    status = dict(line.split(":\t", 1) for line in text(pid, "status").splitlines() if ":\t" in line)
     lines = ["pid %d ppid %s state %s threads %s: %s" % (
         pid, status.get("PPid", "?"), status.get("State", "?"), status.get("Threads", "?"),
-        read("/proc/%d/cmdline" % pid).replace("\0", " ").strip())]
+        text(pid, "cmdline").replace("\0", " ").strip())]
     try:
         tids = sorted(os.listdir("/proc/%d/task" % pid), key=int)
     except OSError:
         return lines + ["  (ended while being read)"]
     for tid in tids:
-        base = "/proc/%d/task/%s/" % (pid, tid)
-        state = read(base + "stat").rsplit(")", 1)[-1].split()[:1] or ["?"]
-        call = read(base + "syscall").split()
+        task = "task/%s/" % tid
+        state = procs.stat(pid, task + "stat")[:1] or [b"?"]
+        call = text(pid, task + "syscall").split()
         if call and call[0].isdigit():
             call = ["%s(%s)" % (SYSCALLS.get(int(call[0]), call[0]), ", ".join(call[1:4]))]
         lines.append("  tid %-7s %-16s %s  wchan %-22s %s" % (
-            tid, read(base + "comm").strip(), state[0], read(base + "wchan").strip() or "-", " ".join(call) or "?"))
-        lines.extend("      " + frame for frame in read(base + "stack").split("\n")[:6] if frame)
+            tid, text(pid, task + "comm").strip(), state[0].decode(), text(pid, task + "wchan").strip() or "-",
+            " ".join(call) or "?"))
+        lines.extend("      " + frame for frame in text(pid, task + "stack").split("\n")[:6] if frame)
     return lines
 
 
 def thread_report(program, prefix):
     """Text: the program's process first, then every other process of the prefix."""
     lines = []
-    others = [pid for pid in wine_tray.prefix_processes(prefix) if pid != program]
+    others = [pid for pid in procs.prefix_processes(prefix) if pid != program]
     for pid in ([program] if os.path.exists("/proc/%d" % program) else []) + others:
         lines.extend(describe(pid))
     if not os.path.exists("/proc/%d" % program):
@@ -81,10 +69,9 @@ def keep(folder, env, program, log, error):
     report = "failure: %s\n\n%s" % (error, thread_report(program, env["WINEPREFIX"]))
     if log and os.path.exists(log):
         shutil.copy(log, os.path.join(folder, "wine.log"))
-    width, height = wine_tray.screen_size(env)
-    wine_tray.save_area(env, (0, 0, width, height), os.path.join(folder, "screen.png"))
+    display.save(env, (0, 0) + display.SCREEN, os.path.join(folder, "screen.png"))
     try:
-        listed = subprocess.run(wine_tray.wine(env, "wine", "winedbg", "--command", "info thread"), env=env,
+        listed = subprocess.run(wine.wine(env, "wine", "winedbg", "--command", "info thread"), env=env,
                                 capture_output=True, text=True, errors="replace", timeout=60).stdout
     except subprocess.TimeoutExpired:
         listed = "(no answer within 60 s)\n"
@@ -98,8 +85,7 @@ def keep(folder, env, program, log, error):
 LOG_LINE = re.compile(r"^\s*(\d+)\.(\d{3}):([0-9a-f]{4}):([0-9a-f]{4}):(.*)$")
 # The Exit command as its window procedure gets it: WM_COMMAND with the
 # menu item's identifier, as the resource header defines it.
-with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "resources", "resource.h")) as _f:
-    EXIT_COMMAND = "msg=WM_COMMAND,wp=%08x," % int(re.search(r"#define ID_MENU_EXIT (\d+)", _f.read()).group(1))
+EXIT_COMMAND = "msg=WM_COMMAND,wp=%08x," % tray.IDS["ID_MENU_EXIT"]
 DETACH = re.compile(r'^(Call|Ret) +(?:\w+ )?DLL \(.*L"([^"]+)",reason=PROCESS_DETACH')
 
 
@@ -111,31 +97,35 @@ def raw_clock(monotonic):
 def shutdown(log):
     """What the program's Wine log (+relay) says of its end, times on its
     clock: its main thread, when each worker thread ended (the C runtime's
-    THREAD_DETACH on it), when its window got WM_DESTROY (the first window
-    procedure called is the program's own: its main window is its first),
-    when and with what code the entry's return reached ExitProcess, and the
+    THREAD_DETACH on it), when the Exit command reached its window, when and
+    with what code the entry's return reached ExitProcess, and the
     DLLs whose process detach was entered and never returned."""
     end = {"main": None, "command": None, "workers": {}, "exit": None, "detaching": []}
-    for line in read(log).splitlines():
+    try:
+        with open(log, errors="replace") as f:
+            lines = f.read().splitlines()
+    except OSError:
+        lines = []
+    for line in lines:
         m = LOG_LINE.match(line)
         if not m:
             continue
-        at, pid, tid, text = int(m.group(1)) + int(m.group(2)) / 1000.0, m.group(3), m.group(4), m.group(5)
-        if text.startswith("Starting thread proc"):
+        at, pid, tid, message = int(m.group(1)) + int(m.group(2)) / 1000.0, m.group(3), m.group(4), m.group(5)
+        if message.startswith("Starting thread proc"):
             if end["main"] is None:
                 end["main"] = (pid, tid)
             elif pid == end["main"][0]:
                 end["workers"].setdefault(tid, None)
         elif end["main"] is None or pid != end["main"][0]:
             continue
-        elif text.startswith("Call window proc") and EXIT_COMMAND in text and end["command"] is None:
+        elif message.startswith("Call window proc") and EXIT_COMMAND in message and end["command"] is None:
             end["command"] = at
-        elif "msvcrt.dll" in text and "THREAD_DETACH" in text and tid in end["workers"]:
+        elif "msvcrt.dll" in message and "THREAD_DETACH" in message and tid in end["workers"]:
             end["workers"][tid] = at
-        elif text.startswith("Call KERNEL32.ExitProcess("):
-            end["exit"] = (at, int(text.split("(")[1].split(")")[0], 16))
-        elif DETACH.match(text):
-            call, module = DETACH.match(text).groups()
+        elif message.startswith("Call KERNEL32.ExitProcess("):
+            end["exit"] = (at, int(message.split("(")[1].split(")")[0], 16))
+        elif DETACH.match(message):
+            call, module = DETACH.match(message).groups()
             if call == "Call":
                 end["detaching"].append(module)
             elif module in end["detaching"]:
@@ -146,10 +136,10 @@ def shutdown(log):
 def program_part(log, since, limit):
     """(whether the program's own part of ending was done and bounded, what
     the log shows), times from the Exit command's arrival or, without one,
-    from since (on the raw clock), when the end was asked for. The part is done when every worker ended, then the entry
-    returned 0 into ExitProcess within limit seconds; what follows (the DLL
-    detach, the end of the threads and of the process) is Windows' part,
-    Wine's here."""
+    from since (on the raw clock), when the end was asked for. The part is
+    done when every worker ended, then the entry returned 0 into ExitProcess
+    within limit seconds; what follows (the DLL detach, the end of the
+    threads and of the process) is Windows' part, Wine's here."""
     end = shutdown(log)
     if end["main"] is None:
         return False, "no thread of the program in its Wine log"
