@@ -1,16 +1,13 @@
-"""Test hosts on this machine, for the tests, the bench and the tools.
+"""Test hosts on this machine, for the tests, the bench and the tools; as root.
 
 up(NAME, INDEX) makes a network namespace joined to the root one by a veth
-pair: the root side is 198.18.INDEX.1, the host 198.18.INDEX.2. Nobody else
-can see it, and its kernel does not answer echo requests: a responder started
-inside decides what the host does. Everything runs as root.
+pair, root side 198.18.INDEX.1, host 198.18.INDEX.2, that nobody else sees.
+Its kernel does not answer echo requests: a responder started inside does,
+as told on its standard input, answering each line with one line: "reply MS"
+(every echo request MS ms late), "drop", "unreachable" (a host-unreachable
+error), "count" (requests since the last "reset"), "reset", "quit".
 
     testhost.py available | up NAME INDEX | down NAME | respond SECONDS
-
-The responder reads commands from its standard input, one a line, and answers
-each with one line: "reply MS" (answer every echo request MS ms late), "drop"
-(answer none), "unreachable" (answer with a host-unreachable error), "count"
-(the requests seen since the last "reset"), "reset" and "quit".
 """
 
 import heapq
@@ -22,9 +19,6 @@ import struct
 import subprocess
 import sys
 import time
-
-HERE = os.path.abspath(__file__)
-
 
 def _ip(*args):
     return subprocess.run(["ip", *args], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
@@ -89,7 +83,8 @@ def up(name, index):
 def start_responder(name, mode="reply 0", lifetime=600):
     """Starts a responder inside namespace `name` answering as `mode` says;
     returns its Popen, to give to command(), or None when it did not come up."""
-    proc = subprocess.Popen(["ip", "netns", "exec", name, sys.executable, HERE, "respond", str(lifetime)],
+    here = os.path.abspath(__file__)
+    proc = subprocess.Popen(["ip", "netns", "exec", name, sys.executable, here, "respond", str(lifetime)],
                             stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
     if command(proc, None) == "ready" and command(proc, mode) == "ok":
         return proc
