@@ -21,9 +21,7 @@ import pefile
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 sys.path.insert(0, ROOT)
-sys.path.insert(0, os.path.join(ROOT, "tests", "host"))
-import testhost  # noqa: E402
-from harness import procs, tray, wine  # noqa: E402
+from harness import procs, testhost, tray, wine  # noqa: E402
 from harness.table import layout  # noqa: E402
 
 HOST_NAME = "vimra-bench"
@@ -167,14 +165,11 @@ def start_and_exit(opts, prefix):
     return statistics.median(starts), statistics.median(exits), starts, exits, codes
 
 
-def start_responder(opts, mode, lifetime):
-    control = os.path.join(opts.work, "responder.sock")
-    if os.path.exists(control):
-        os.unlink(control)
-    proc = testhost.start_responder(HOST_NAME, opts.responder, control, mode, lifetime)
+def start_responder(mode, lifetime):
+    proc = testhost.start_responder(HOST_NAME, mode, lifetime)
     if proc is None:
         sys.exit("bench: the responder did not start")
-    return proc, control
+    return proc
 
 
 def request_count(control):
@@ -186,13 +181,13 @@ def request_rates(opts, prefix):
     """Requests per minute seen by the test host, answering at once and
     silent, over opts.seconds each."""
     address = testhost.host_address(HOST_INDEX)
-    proc, control = start_responder(opts, "reply:0", 2 * (opts.seconds + opts.settle) + 120)
+    control = start_responder("reply 0", 2 * (opts.seconds + opts.settle) + 120)
     rates = {}
     try:
         launch(prefix, opts.exe, address)
         if find_program(prefix, os.path.basename(opts.exe).lower()) is None:
             sys.exit("bench: vimra did not start")
-        for mode in ("reply:0", "drop"):
+        for mode in ("reply 0", "drop"):
             testhost.command(control, mode)
             time.sleep(opts.settle)
             first, began = request_count(control), time.monotonic()
@@ -202,7 +197,7 @@ def request_rates(opts, prefix):
     finally:
         stop_prefix(prefix)
         testhost.command(control, "quit")
-        proc.wait(timeout=10)
+        control.wait(timeout=10)
     return rates
 
 
@@ -216,7 +211,7 @@ def soak(opts, prefixes):
     """Ten minutes against a silent host and against one that answers at
     once: memory, descriptors, Windows threads and handles at start and end."""
     image = os.path.basename(opts.exe).lower()
-    proc, control = start_responder(opts, "drop", opts.soak_seconds + 180)
+    control = start_responder("drop", opts.soak_seconds + 180)
     targets = {"silent": testhost.host_address(HOST_INDEX), "answering": "127.0.0.1"}
     samples = {}
     try:
@@ -234,7 +229,7 @@ def soak(opts, prefixes):
         for key in targets:
             stop_prefix(prefixes[key])
         testhost.command(control, "quit")
-        proc.wait(timeout=10)
+        control.wait(timeout=10)
     return samples
 
 
@@ -273,8 +268,6 @@ def main():
     parser.add_argument("--exe", required=True)
     parser.add_argument("--idle", required=True)
     parser.add_argument("--wininfo", required=True)
-    parser.add_argument("--responder", required=True)
-    parser.add_argument("--work", required=True)
     parser.add_argument("--prefixes", required=True, help="directory holding one prefix per role")
     parser.add_argument("--seconds", type=int, default=60)
     parser.add_argument("--settle", type=int, default=5)
@@ -331,7 +324,7 @@ def main():
             print_table("Echo requests per minute at the test host (%s), over %d s each"
                         % (testhost.host_address(HOST_INDEX), opts.seconds),
                         ["host", "measured", "probe loop cadence"],
-                        [["answers at once", "%.1f" % rates["reply:0"], "~60 (1000 ms + rtt)"],
+                        [["answers at once", "%.1f" % rates["reply 0"], "~60 (1000 ms + rtt)"],
                          ["never answers", "%.1f" % rates["drop"], "37.5 (1500 + 100 ms)"]])
         else:
             print("\nrequest rates: skipped (needs root and network namespaces)")

@@ -33,7 +33,7 @@ lane() {  # lane, build directory, exe, extra end-to-end arguments...
     xvfb-run -a ctest --test-dir "$tree" --output-on-failure
   step "$name: the whole program under Wine, end to end"
   /usr/bin/python3 "$ROOT/tests/e2e/scenarios.py" --lane "$name" --exe "$exe" \
-    --responder "$BUILD/native/tests/host/vimra_responder" --evidence "$BUILD/e2e-evidence" "$@"
+    --evidence "$BUILD/e2e-evidence" "$@"
 }
 
 # What the ARM64 and Wine 10 lanes need is built once into a cache outside
@@ -92,7 +92,7 @@ for name in $LANES; do
       [ -f "$signed" ] || { echo "no signed exe: the release_signing check did not run" >&2; exit 1; }
       step "wine8: the signed x64 exe, one row end to end"
       /usr/bin/python3 "$ROOT/tests/e2e/scenarios.py" --lane wine8 --exe "$signed" --only a. \
-        --responder "$BUILD/native/tests/host/vimra_responder" --evidence "$BUILD/e2e-evidence-signed"
+        --evidence "$BUILD/e2e-evidence-signed"
     fi ;;
   arm64)
     step "ARM64 Windows build"

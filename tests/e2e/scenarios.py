@@ -8,8 +8,8 @@ process exit code. Rows that need a scripted echo host run against a test
 host in a network namespace and are skipped, saying so, when namespaces
 cannot be made here.
 
-usage: scenarios.py --exe BUILD/vimra.exe --responder NATIVE/tests/host/vimra_responder
-                    [--lane wine8|wine10|arm64] [--time-scale F] [--only NAME] [--cycles N]
+usage: scenarios.py --exe BUILD/vimra.exe [--lane wine8|wine10|arm64] [--time-scale F]
+                    [--only NAME] [--cycles N]
 
 --lane chooses the Wine that runs the exe (the x64 exe under the machine's
 Wine 8 or under Wine 10, the ARM64 exe under arm64 Wine on qemu-user); the
@@ -33,9 +33,7 @@ import pefile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, ROOT)
-sys.path.insert(0, os.path.join(ROOT, "tests", "host"))
-import testhost  # noqa: E402
-from harness import display, evidence, procs, tray, wine  # noqa: E402
+from harness import display, evidence, procs, testhost, tray, wine  # noqa: E402
 
 # A table run beside another (another lane, say) takes another test host.
 NS_INDEX = int(os.environ.get("VIMRA_E2E_HOST", "2"))
@@ -496,26 +494,21 @@ def build_drop_icon(ctx):
         ctx["drop_icon"] = target
 
 
-def start_test_host(ctx, responder_binary, lifetime):
-    if not responder_binary or not os.access(responder_binary, os.X_OK):
-        ctx["no_host"] = "responder binary not found (%s)" % responder_binary
-    elif not testhost.available():
+def start_test_host(ctx, lifetime):
+    if not testhost.available():
         ctx["no_host"] = "network namespaces cannot be made here"
     elif not testhost.up(NAMESPACE, NS_INDEX):
         ctx["no_host"] = "could not bring up namespace " + NAMESPACE
     else:
-        control = os.path.join(ctx["tmp"], "responder.sock")
-        ctx["responder"] = testhost.start_responder(NAMESPACE, responder_binary, control, "reply:0", lifetime)
-        if ctx["responder"]:
-            ctx["control"] = control
-        else:
+        # The responder's process, which takes the commands.
+        ctx["control"] = testhost.start_responder(NAMESPACE, "reply 0", lifetime)
+        if not ctx["control"]:
             ctx["no_host"] = "responder did not come up"
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--exe", required=True)
-    parser.add_argument("--responder")
     parser.add_argument("--only", help="run the rows whose name starts with this")
     parser.add_argument("--cycles", type=int, default=5)
     parser.add_argument("--repeat", type=int, default=1, help="run the table this many times")
@@ -543,7 +536,7 @@ def main():
         find_cross_tools(ctx)
         build_drop_icon(ctx)
         # Long enough for every run, and still bounded.
-        start_test_host(ctx, args.responder, 600 * args.repeat)
+        start_test_host(ctx, 600 * args.repeat)
         for run in range(1, args.repeat + 1):
             if args.repeat > 1:
                 print("--- run %d of %d" % (run, args.repeat), flush=True)
@@ -557,12 +550,12 @@ def main():
                                                 "  -- " + error if error else "",
                                                 time.monotonic() - row_start), flush=True)
     finally:
-        if ctx.get("responder"):
+        if ctx.get("control"):
             responder(ctx, "quit")
             try:
-                ctx["responder"].wait(timeout=5)
+                ctx["control"].wait(timeout=5)
             except subprocess.TimeoutExpired:
-                ctx["responder"].kill()
+                ctx["control"].kill()
         if "no_host" not in ctx:
             testhost.down(NAMESPACE)
         stop_wine(ctx)

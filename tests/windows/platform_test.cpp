@@ -111,7 +111,7 @@ TEST(PlatformEcho, SilentHostTimesOut)
     const char* host = std::getenv("VIMRA_SILENT_HOST");
     if (host == nullptr || host[0] == 0)
         GTEST_SKIP() << "VIMRA_SILENT_HOST is not set: no namespace test host could be made here"
-                        " (tests/host/testhost.sh available)";
+                        " (harness/testhost.py available)";
 
     uint32_t address = Probe.ParseAddress(host);
     ASSERT_NE(address, kAddressNone) << host;

@@ -26,16 +26,16 @@ add_dependencies(platform_test vimra_beside)
 # address reaches the test, through a marker file and a wrapper in front of
 # Wine, only when the setup really made it.
 if(CMAKE_CROSSCOMPILING AND CMAKE_HOST_UNIX)
-  set(VIMRA_TESTHOST ${PROJECT_SOURCE_DIR}/tests/host/testhost.sh)
+  set(VIMRA_TESTHOST ${PROJECT_SOURCE_DIR}/harness/testhost.py)
   set(VIMRA_SILENT_MARKER ${CMAKE_CURRENT_BINARY_DIR}/vimra-echo.host)
   add_test(NAME platform_host_up COMMAND sh -c [=[
     rm -f "$1"
-    if sh "$0" available; then
-      sh "$0" up vimra-echo 1 && echo 198.18.1.2 > "$1"
+    if python3 "$0" available; then
+      python3 "$0" up vimra-echo 1 && echo 198.18.1.2 > "$1"
     else
       echo "no network namespaces here: the silent-host case will be skipped"
     fi]=] ${VIMRA_TESTHOST} ${VIMRA_SILENT_MARKER})
-  add_test(NAME platform_host_down COMMAND sh -c [=[sh "$0" down vimra-echo; rm -f "$1"]=]
+  add_test(NAME platform_host_down COMMAND sh -c [=[python3 "$0" down vimra-echo; rm -f "$1"]=]
     ${VIMRA_TESTHOST} ${VIMRA_SILENT_MARKER})
   set_tests_properties(platform_host_up PROPERTIES FIXTURES_SETUP vimra_echo_host TIMEOUT 30)
   set_tests_properties(platform_host_down PROPERTIES FIXTURES_CLEANUP vimra_echo_host TIMEOUT 30)
