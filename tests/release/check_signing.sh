@@ -108,6 +108,9 @@ echo "not a key" >"$keys/text.p12"
 
 set -- "$dist"/vimra-*-signed.zip
 base=${1%-signed.zip}
+# The names the README gives users to tell the two zips apart by.
+case $arch in x64) named=win64 ;; *) named=win-arm64 ;; esac
+case ${base##*/} in vimra-*-"$named") ;; *) fail "the $arch zip is named ${base##*/}.zip, not …-$named.zip" ;; esac
 for file in "$base.zip" "$base.zip.sha256" "$base-signed.zip" "$base-signed.zip.sha256" \
     "$base-signature.pem"; do
     [ -s "$file" ] || fail "$(basename "$file") is missing or empty"
