@@ -98,6 +98,13 @@ def signature_table(pe):
     return pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]]
 
 
+def unsigned_end(pe, data):
+    """Where the program ends short of its signature, which signing appends:
+    at the certificate table when there is one."""
+    table = signature_table(pe)
+    return table.VirtualAddress if table.Size else len(data)
+
+
 def signing_fields(pe):
     """Where the two header fields that signing writes lie: (offset, size)."""
     return [(pe.OPTIONAL_HEADER.get_field_absolute_offset("CheckSum"), 4),
@@ -108,12 +115,11 @@ def digest(data):
     """The Authenticode SHA-256 of a program: every byte before its signature
     table but the fields that signing writes."""
     pe = load_pe(data)
-    table = signature_table(pe)
     h, at = hashlib.sha256(), 0
     for field, size in signing_fields(pe):
         h.update(data[at:field])
         at = field + size
-    h.update(data[at:table.VirtualAddress if table.Size else len(data)])
+    h.update(data[at:unsigned_end(pe, data)])
     return h.digest()
 
 
@@ -129,8 +135,7 @@ def differences(got, want):
         sections = {s.Name.rstrip(b"\0").decode("ascii", "replace") or "(unnamed)":
                     data[s.PointerToRawData:s.PointerToRawData + s.SizeOfRawData] for s in pe.sections}
         last = max([s.PointerToRawData + s.SizeOfRawData for s in pe.sections] + [len(headers)])
-        table = signature_table(pe)
-        return headers, sections, data[last:table.VirtualAddress if table.Size else len(data)]
+        return headers, sections, data[last:unsigned_end(pe, data)]
 
     (headers, sections, rest), (headers_want, sections_want, rest_want) = parts(got), parts(want)
     names = sorted(set(sections) | set(sections_want))
