@@ -6,6 +6,7 @@ import os
 import re
 import select
 import subprocess
+import time
 
 from harness import procs
 
@@ -28,10 +29,17 @@ def start(env, within=10.0):
         start_new_session=True)
     os.close(write_end)
     try:
-        # Xvfb writes its display's number, in one line, once it takes
-        # connections; it closes the pipe unwritten when it fails.
-        ready, _, _ = select.select([read_end], [], [], within)
-        number = os.read(read_end, 16).decode().strip() if ready else ""
+        # Xvfb writes its display's number and then the newline in two
+        # writes, once it takes connections, and aborts if the pipe is closed
+        # between them: read to the newline. It closes the pipe unwritten
+        # when it fails.
+        got, end = b"", time.monotonic() + within
+        while not got.endswith(b"\n") and select.select([read_end], [], [], max(0, end - time.monotonic()))[0]:
+            chunk = os.read(read_end, 16)
+            if not chunk:
+                break
+            got += chunk
+        number = got.decode().strip() if got.endswith(b"\n") else ""
         if not number:
             raise RuntimeError("Xvfb did not start")
     except BaseException:
