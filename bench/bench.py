@@ -1,6 +1,6 @@
 """Footprint and running cost of vimra.exe under Wine and Xvfb.
 
-Called by bench/run.sh, which builds the programs and provides the display.
+Called by bench/run.sh, which builds the programs.
 Every measured program runs in a Wine prefix of its own, so that the prefix's
 wineserver, explorer and services work for that program alone and can be
 charged to it. Traffic goes only to 127.0.0.1 and to the namespace test host
@@ -10,7 +10,6 @@ made here; every run is bounded in time.
 import argparse
 import os
 import re
-import shutil
 import statistics
 import subprocess
 import sys
@@ -21,7 +20,7 @@ import pefile
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 sys.path.insert(0, ROOT)
-from harness import procs, testhost, tray, wine  # noqa: E402
+from harness import display, procs, testhost, tray, wine  # noqa: E402
 from harness.table import layout  # noqa: E402
 
 HOST_NAME = "vimra-bench"
@@ -54,16 +53,6 @@ def find_program(prefix, image, timeout=20.0):
                 return pid
         return None
     return procs.poll(found, timeout)
-
-
-def cpu_snapshot(prefix):
-    """{pid: (image name, CPU seconds)} of one prefix's processes."""
-    snapshot = {}
-    for pid, command in procs.prefix_processes(prefix).items():
-        seconds = procs.cpu_seconds(pid)
-        if seconds is not None:
-            snapshot[pid] = (procs.image(command), seconds)
-    return snapshot
 
 
 def cpu_by_process(before, after):
@@ -116,10 +105,10 @@ def side_by_side(opts, prefixes):
         if pids[key] is None:
             sys.exit("bench: %s did not start" % key)
     time.sleep(opts.settle)
-    before = {key: cpu_snapshot(prefixes[key]) for key in programs}
+    before = {key: procs.prefix_cpu(prefixes[key]) for key in programs}
     fine_before = {key: procs.cpu_ns(pids[key]) or 0 for key in programs}
     time.sleep(opts.seconds)
-    after = {key: cpu_snapshot(prefixes[key]) for key in programs}
+    after = {key: procs.prefix_cpu(prefixes[key]) for key in programs}
     fine_after = {key: procs.cpu_ns(pids[key]) or 0 for key in programs}
     rows = {}
     for key in programs:
@@ -139,19 +128,15 @@ def start_and_exit(opts, prefix):
     end of the process; medians over several runs."""
     image = os.path.basename(opts.exe).lower()
     env = wine.wine_env(prefix)
-
-    def icon_at():
-        return tray.find_status_icon(env)[1]
-
     starts, exits, codes = [], [], []
     for _ in range(opts.runs):
         began = time.monotonic()
         proc = launch(prefix, opts.exe, "127.0.0.1")
-        at = procs.poll(icon_at, 30.0, step=0.02)
-        if at is None:
+        if tray.wait_icon(env, lambda icon: icon is not None, 30.0, 0.02)[0] is None:
             proc.kill()
             sys.exit("bench: no tray icon appeared")
         starts.append(time.monotonic() - began)
+        at = tray.wait_icon(env, lambda icon: True, 1)[2]
         pid = find_program(prefix, image)
         time.sleep(1.5)
         clicked = tray.click_menu(env, *at, image, tray.EXIT)
@@ -160,16 +145,9 @@ def start_and_exit(opts, prefix):
             sys.exit("bench: Exit from the tray menu did not end the program")
         exits.append(time.monotonic() - clicked)
         codes.append(proc.wait(timeout=15))
-        procs.poll(lambda: icon_at() is None, 10.0)
+        tray.wait_icon(env, lambda icon: icon is None, 10.0)
     stop_prefix(prefix)
     return statistics.median(starts), statistics.median(exits), starts, exits, codes
-
-
-def start_responder(mode, lifetime):
-    proc = testhost.start_responder(HOST_NAME, mode, lifetime)
-    if proc is None:
-        sys.exit("bench: the responder did not start")
-    return proc
 
 
 def request_count(control):
@@ -177,11 +155,10 @@ def request_count(control):
     return int(answer) if answer and answer.isdigit() else None
 
 
-def request_rates(opts, prefix):
+def request_rates(opts, prefix, control):
     """Requests per minute seen by the test host, answering at once and
     silent, over opts.seconds each."""
     address = testhost.host_address(HOST_INDEX)
-    control = start_responder("reply 0", 2 * (opts.seconds + opts.settle) + 120)
     rates = {}
     try:
         launch(prefix, opts.exe, address)
@@ -196,8 +173,6 @@ def request_rates(opts, prefix):
             rates[mode] = (last - first) * 60.0 / (ended - began)
     finally:
         stop_prefix(prefix)
-        testhost.command(control, "quit")
-        control.wait(timeout=10)
     return rates
 
 
@@ -207,11 +182,11 @@ def soak_sample(opts, prefix, pid):
             "handles": handles, "cpu": procs.cpu_seconds(pid)}
 
 
-def soak(opts, prefixes):
+def soak(opts, prefixes, control):
     """Ten minutes against a silent host and against one that answers at
     once: memory, descriptors, Windows threads and handles at start and end."""
     image = os.path.basename(opts.exe).lower()
-    control = start_responder("drop", opts.soak_seconds + 180)
+    testhost.command(control, "drop")
     targets = {"silent": testhost.host_address(HOST_INDEX), "answering": "127.0.0.1"}
     samples = {}
     try:
@@ -228,8 +203,6 @@ def soak(opts, prefixes):
     finally:
         for key in targets:
             stop_prefix(prefixes[key])
-        testhost.command(control, "quit")
-        control.wait(timeout=10)
     return samples
 
 
@@ -274,9 +247,19 @@ def main():
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--soak-seconds", type=int, default=0)
     opts = parser.parse_args()
-    if not os.environ.get("DISPLAY"):
-        sys.exit("bench: needs an X display (run through bench/run.sh)")
+    # Every prefix's Wine draws on this one display.
+    os.makedirs(opts.prefixes, exist_ok=True)
+    xvfb = display.start(os.environ, os.path.join(opts.prefixes, "xvfb.err"))
+    lifetime = opts.soak_seconds + 3 * (opts.seconds + opts.settle) + 180
+    try:
+        with testhost.session(HOST_NAME, HOST_INDEX, lifetime, os.path.join(opts.prefixes, "responder.err")) \
+                as (control, why):
+            measure(opts, control, why)
+    finally:
+        display.stop(xvfb)
 
+
+def measure(opts, control, why):
     roles = ["vimra", "ping", "console", "idle"] + (["silent", "answering"] if opts.soak_seconds else [])
     prefixes = {role: os.path.join(opts.prefixes, role) for role in roles}
     for prefix in prefixes.values():
@@ -285,52 +268,45 @@ def main():
     size, dlls = footprint(opts.exe)
     print("vimra.exe: %d bytes (%.1f KiB); imports %s" % (size, size / 1024.0, ", ".join(dlls)))
 
-    host = os.geteuid() == 0 and testhost.available() and shutil.which("ip") is not None
-    if host and not testhost.up(HOST_NAME, HOST_INDEX):
-        host = False
-    try:
-        if opts.soak_seconds:
-            if not host:
-                sys.exit("bench: the soak needs a namespace test host (root)")
-            s = soak(opts, prefixes)
-            table = []
-            for key in ("silent", "answering"):
-                first, last, peak = s[key]
-                for field in ("rss", "fds", "threads", "handles"):
-                    table.append([key, field, first[field], last[field],
-                                  "" if first[field] is None or last[field] is None
-                                  else last[field] - first[field]])
-                table.append([key, "cpu s", "%.2f" % first["cpu"], "%.2f" % last["cpu"],
-                              "%.2f" % (last["cpu"] - first["cpu"])])
-                table.append([key, "VmHWM KiB", "", peak["hwm"], ""])
-            print_table("Soak, %d s (rss = VmRSS KiB; fds = /proc/PID/fd of the Wine process; "
-                        "threads/handles = Windows' count, from the system handle table)"
-                        % opts.soak_seconds, ["target", "measure", "start", "end", "change"], table)
-            return
+    if opts.soak_seconds:
+        if not control:
+            sys.exit("bench: the soak needs the namespace test host: " + why)
+        s = soak(opts, prefixes, control)
+        table = []
+        for key in ("silent", "answering"):
+            first, last, peak = s[key]
+            for field in ("rss", "fds", "threads", "handles"):
+                table.append([key, field, first[field], last[field],
+                              "" if first[field] is None or last[field] is None
+                              else last[field] - first[field]])
+            table.append([key, "cpu s", "%.2f" % first["cpu"], "%.2f" % last["cpu"],
+                          "%.2f" % (last["cpu"] - first["cpu"])])
+            table.append([key, "VmHWM KiB", "", peak["hwm"], ""])
+        print_table("Soak, %d s (rss = VmRSS KiB; fds = /proc/PID/fd of the Wine process; "
+                    "threads/handles = Windows' count, from the system handle table)"
+                    % opts.soak_seconds, ["target", "measure", "start", "end", "change"], table)
+        return
 
-        report_cost(side_by_side(opts, prefixes), opts.seconds)
+    report_cost(side_by_side(opts, prefixes), opts.seconds)
 
-        start, finish, starts, exits, codes = start_and_exit(opts, prefixes["vimra"])
-        print_table("Start and Exit, median of %d runs" % opts.runs,
-                    ["measure", "median s", "runs s"],
-                    [["start to first drawn tray icon", "%.2f" % start,
-                      " ".join("%.2f" % t for t in starts)],
-                     ["Exit clicked in the menu to process end", "%.3f" % finish,
-                      " ".join("%.3f" % t for t in exits)],
-                     ["exit codes", "", " ".join(str(c) for c in codes)]])
+    start, finish, starts, exits, codes = start_and_exit(opts, prefixes["vimra"])
+    print_table("Start and Exit, median of %d runs" % opts.runs,
+                ["measure", "median s", "runs s"],
+                [["start to first drawn tray icon", "%.2f" % start,
+                  " ".join("%.2f" % t for t in starts)],
+                 ["Exit clicked in the menu to process end", "%.3f" % finish,
+                  " ".join("%.3f" % t for t in exits)],
+                 ["exit codes", "", " ".join(str(c) for c in codes)]])
 
-        if host:
-            rates = request_rates(opts, prefixes["vimra"])
-            print_table("Echo requests per minute at the test host (%s), over %d s each"
-                        % (testhost.host_address(HOST_INDEX), opts.seconds),
-                        ["host", "measured", "probe loop cadence"],
-                        [["answers at once", "%.1f" % rates["reply 0"], "~60 (1000 ms + rtt)"],
-                         ["never answers", "%.1f" % rates["drop"], "37.5 (1500 + 100 ms)"]])
-        else:
-            print("\nrequest rates: skipped (needs root and network namespaces)")
-    finally:
-        if host:
-            testhost.down(HOST_NAME)
+    if control:
+        rates = request_rates(opts, prefixes["vimra"], control)
+        print_table("Echo requests per minute at the test host (%s), over %d s each"
+                    % (testhost.host_address(HOST_INDEX), opts.seconds),
+                    ["host", "measured", "probe loop cadence"],
+                    [["answers at once", "%.1f" % rates["reply 0"], "~60 (1000 ms + rtt)"],
+                     ["never answers", "%.1f" % rates["drop"], "37.5 (1500 + 100 ms)"]])
+    else:
+        print("\nrequest rates: NOT MEASURED, no test host: " + why)
 
 
 if __name__ == "__main__":

@@ -27,7 +27,7 @@ done
 # A quick soak is a smoke test of the soak itself.
 [ "$soak" -gt 0 ] && [ "$seconds" -eq 10 ] && soak=60
 
-for tool in cmake ninja $cross wine xvfb-run xdotool /usr/bin/import; do
+for tool in cmake ninja $cross wine Xvfb xdotool /usr/bin/import; do
     command -v "$tool" >/dev/null 2>&1 || { echo "bench: $tool is missing" >&2; exit 1; }
 done
 
@@ -39,7 +39,7 @@ $cross -std=c++17 -Wall -Wextra -Os -s -static -municode -mwindows \
 $cross -std=c++17 -Wall -Wextra -Os -s -static -municode \
     -o "$dir/wininfo.exe" "$here/wininfo.cpp" -lntdll
 
-exec xvfb-run -a -s "-screen 0 800x600x24" /usr/bin/python3 "$here/bench.py" \
+exec /usr/bin/python3 "$here/bench.py" \
     --exe "$dir/win/vimra.exe" --idle "$dir/idle.exe" --wininfo "$dir/wininfo.exe" \
     --prefixes "${VIMRA_BENCH_PREFIXES:-$dir/wine}" \
     --seconds "$seconds" --settle "$settle" --runs "$runs" --soak-seconds "$soak"

@@ -1,6 +1,6 @@
 """The one driver of Wine and its notification area, for every script that
 runs the real program: the end-to-end table (tests/e2e/scenarios.py), the
-bench, tools/run.py and tools/screenshot.py. One concern per module:
+bench and tools/run.py (its screenshots too). One concern per module:
 
     wine      lanes and prefixes: which Wine runs a command, a prefix made
               ready, a program started in it, the end of all of it

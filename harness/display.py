@@ -4,44 +4,35 @@ windows, the pointer, and the screen's pixels and pictures."""
 import collections
 import os
 import re
-import select
 import subprocess
-import time
 
 from harness import procs
 
 Window = collections.namedtuple("Window", "id name cls x y w h")
-# Every display the scripts drive has this size: start() makes it, and so do
-# the xvfb-run lines of bench/run.sh and tools/screenshot.sh.
+# Every display the scripts drive has this size: start() makes them all.
 SCREEN = (800, 600)
 
 
-def start(env, within=10.0):
-    """Starts an Xvfb of SCREEN's size for env and points env's DISPLAY at it; returns
-    the Xvfb process. It runs in a session of its own, so a Ctrl-C at the
+def start(env, log, within=10.0):
+    """Starts an Xvfb of SCREEN's size for env and points env's DISPLAY at it;
+    returns the Xvfb process, a helper (procs.helper) whose standard error
+    goes to the file log. It runs in a session of its own, so a Ctrl-C at the
     terminal reaches only the caller, which can then end Wine before the
     display: the other way round, every Wine process reports a broken X
     connection."""
     read_end, write_end = os.pipe()
-    xvfb = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "%dx%dx24" % SCREEN, "-nolisten", "tcp"],
-        pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-        start_new_session=True)
+    with open(log, "w") as err:
+        xvfb = procs.helper(subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "%dx%dx24" % SCREEN, "-nolisten", "tcp"],
+            pass_fds=(write_end,), stdout=err, stderr=err, start_new_session=True), "Xvfb", log)
     os.close(write_end)
     try:
-        # Xvfb writes its display's number and then the newline in two
-        # writes, once it takes connections, and aborts if the pipe is closed
-        # between them: read to the newline. It closes the pipe unwritten
-        # when it fails.
-        got, end = b"", time.monotonic() + within
-        while not got.endswith(b"\n") and select.select([read_end], [], [], max(0, end - time.monotonic()))[0]:
-            chunk = os.read(read_end, 16)
-            if not chunk:
-                break
-            got += chunk
-        number = got.decode().strip() if got.endswith(b"\n") else ""
+        # Xvfb writes its display's number, then the newline, in two writes
+        # once it takes connections, and aborts when the pipe is closed in
+        # between; it closes the pipe unwritten when it fails.
+        number = procs.read_line(read_end, within)
         if not number:
-            raise RuntimeError("Xvfb did not start")
+            raise RuntimeError("Xvfb did not start: " + procs.tail(log))
     except BaseException:
         # Also on Ctrl-C: the caller has no handle to end it with yet.
         xvfb.kill()

@@ -12,63 +12,27 @@ import time
 
 from harness import display, procs, tray, wine
 
-# The host's system calls by number (x86_64, the machine every lane runs on:
-# under qemu-user a thread's call is the emulator's, made on the guest's behalf).
-SYSCALLS = {0: "read", 1: "write", 7: "poll", 23: "select", 35: "nanosleep", 45: "recvfrom",
-            47: "recvmsg", 60: "exit", 61: "wait4", 202: "futex", 230: "clock_nanosleep",
-            231: "exit_group", 232: "epoll_wait", 247: "waitid", 270: "pselect6", 271: "ppoll",
-            281: "epoll_pwait"}
-
-
-def text(pid, name):
-    return procs.read(pid, name).decode(errors="replace")
-
-
-def describe(pid):
-    """Lines: the process, then each Linux thread with its state, kernel
-    wait, system call and the top of its kernel stack."""
-    status = dict(line.split(":\t", 1) for line in text(pid, "status").splitlines() if ":\t" in line)
-    lines = ["pid %d ppid %s state %s threads %s: %s" % (
-        pid, status.get("PPid", "?"), status.get("State", "?"), status.get("Threads", "?"),
-        text(pid, "cmdline").replace("\0", " ").strip())]
-    try:
-        tids = sorted(os.listdir("/proc/%d/task" % pid), key=int)
-    except OSError:
-        return lines + ["  (ended while being read)"]
-    for tid in tids:
-        task = "task/%s/" % tid
-        state = procs.stat(pid, task + "stat")[:1] or [b"?"]
-        call = text(pid, task + "syscall").split()
-        if call and call[0].isdigit():
-            call = ["%s(%s)" % (SYSCALLS.get(int(call[0]), call[0]), ", ".join(call[1:4]))]
-        lines.append("  tid %-7s %-16s %s  wchan %-22s %s" % (
-            tid, text(pid, task + "comm").strip(), state[0].decode(), text(pid, task + "wchan").strip() or "-",
-            " ".join(call) or "?"))
-        lines.extend("      " + frame for frame in text(pid, task + "stack").split("\n")[:6] if frame)
-    return lines
-
-
 def thread_report(program, prefix):
-    """Text: the program's process first, then every other process of the prefix."""
-    lines = []
-    others = [pid for pid in procs.prefix_processes(prefix) if pid != program]
-    for pid in ([program] if os.path.exists("/proc/%d" % program) else []) + others:
-        lines.extend(describe(pid))
-    if not os.path.exists("/proc/%d" % program):
-        lines.insert(0, "program pid %d: gone" % program)
-    return "\n".join(lines) + "\n"
+    """Text: every Linux thread of the program's process first, then of the
+    prefix's other processes, with its state and kernel wait."""
+    pids = [program] + [pid for pid in procs.prefix_processes(prefix) if pid != program]
+    listed = subprocess.run(["ps", "-L", "-o", "pid,tid,ppid,stat,wchan:32,comm,args", "-p",
+                             ",".join(map(str, pids))], capture_output=True, text=True, timeout=30).stdout
+    return ("" if os.path.exists("/proc/%d" % program) else "program pid %d: gone\n" % program) + listed
 
 
-def keep(folder, env, program, log, error):
+def keep(folder, env, program, log, error, helpers=()):
     """Writes into folder: threads.txt (the failure, every Linux thread of
     the prefix as it is now, then the processes and threads Wine itself
-    still knows of), wine.log (the program's Wine log) and screen.png.
-    Returns folder."""
+    still knows of), wine.log (the program's Wine log), the standard error
+    of each helper process (procs.helper) under its own file's name, and
+    screen.png. Returns folder."""
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
     report = "failure: %s\n\n%s" % (error, thread_report(program, env["WINEPREFIX"]))
-    if log and os.path.exists(log):
-        shutil.copy(log, os.path.join(folder, "wine.log"))
+    for source, name in [(log, "wine.log")] + [(h.helper_log, os.path.basename(h.helper_log)) for h in helpers]:
+        if source and os.path.exists(source):
+            shutil.copy(source, os.path.join(folder, name))
     display.save(env, (0, 0) + display.SCREEN, os.path.join(folder, "screen.png"))
     try:
         listed = subprocess.run(wine.wine(env, "wine", "winedbg", "--command", "info thread"), env=env,

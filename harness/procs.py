@@ -4,6 +4,7 @@ always bounded, for something to happen."""
 
 import os
 import re
+import select
 import time
 
 TICKS = os.sysconf("SC_CLK_TCK")
@@ -64,6 +65,16 @@ def prefix_processes(prefix):
     return found
 
 
+def prefix_cpu(prefix):
+    """{pid: (image name, processor seconds)} of the prefix's live processes."""
+    found = {}
+    for pid, command in prefix_processes(prefix).items():
+        seconds = cpu_seconds(pid)
+        if seconds is not None:
+            found[pid] = (image(command), seconds)
+    return found
+
+
 def image(command):
     """The program's file name, lower case, from its command line (Wine puts
     a Windows program's Windows path there)."""
@@ -120,3 +131,46 @@ def wait_end(proc, within):
     else None (it is left running)."""
     poll(lambda: proc.poll() is not None, within, 0.01)
     return proc.poll()
+
+
+def read_line(fd, within, limit=4096):
+    """One line from the pipe fd, read to its newline within `within` seconds,
+    a byte at a time so that nothing after it is taken: a writer may send a
+    line in pieces. None when the pipe ends or the time is up first."""
+    got, end = b"", time.monotonic() + within
+    while len(got) < limit and select.select([fd], [], [], max(0.0, end - time.monotonic()))[0]:
+        byte = os.read(fd, 1)
+        if byte in (b"", b"\n"):
+            return got.decode(errors="replace") if byte else None
+        got += byte
+    return None
+
+
+# The processes a harness starts to stand in for a machine's (the display,
+# the test host's responder, Wine's desktop keeper) keep their standard
+# error in a file. When one of them ends, what depends on it fails at once
+# and names it, rather than failing for a cause that is not its own.
+def helper(proc, name, log):
+    """proc, a Popen whose standard error goes to the file log, marked as
+    the harness's helper process called name."""
+    proc.helper_name, proc.helper_log = name, log
+    return proc
+
+
+def tail(path, lines=4):
+    try:
+        with open(path, errors="replace") as f:
+            last = [line.strip() for line in f.read().splitlines() if line.strip()][-lines:]
+    except OSError:
+        return "(no log)"
+    return " | ".join(last) or "(it wrote nothing)"
+
+
+def ended(helpers):
+    """What tells that one of the helper processes has ended, its exit
+    status and last lines, or None while all run."""
+    for proc in helpers:
+        if proc.poll() is not None:
+            return "%s ended (exit status %d); its last lines: %s" % (
+                proc.helper_name, proc.returncode, tail(proc.helper_log))
+    return None

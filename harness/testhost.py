@@ -7,9 +7,10 @@ as told on its standard input, answering each line with one line: "reply MS"
 (every echo request MS ms late), "drop", "unreachable" (a host-unreachable
 error), "count" (requests since the last "reset"), "reset", "quit".
 
-    testhost.py available | up NAME INDEX | down NAME | respond SECONDS
+    testhost.py up NAME INDEX | down NAME | respond SECONDS
 """
 
+import contextlib
 import heapq
 import os
 import re
@@ -20,22 +21,22 @@ import subprocess
 import sys
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from harness import procs  # noqa: E402
+
+
 def _ip(*args):
-    return subprocess.run(["ip", *args], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                          timeout=30).returncode == 0
+    """None when ip did it, else what went wrong, in ip's own words."""
+    try:
+        done = subprocess.run(["ip", *args], capture_output=True, text=True, errors="replace", timeout=30)
+    except (OSError, subprocess.TimeoutExpired) as error:
+        return "ip %s: %s" % (" ".join(args), error)
+    return None if done.returncode == 0 else "ip %s: %s" % (
+        " ".join(args), done.stderr.strip() or "exit status %d" % done.returncode)
 
 
 def host_address(index):
     return "198.18.%d.2" % index
-
-
-def available():
-    probe = "vimra-avail-%d" % os.getpid()
-    if not _ip("netns", "add", probe):
-        return False
-    made = _ip("-n", probe, "link", "add", "probe0", "type", "veth", "peer", "name", "probe1")
-    _ip("netns", "delete", probe)
-    return made
 
 
 def _pids(name):
@@ -55,12 +56,12 @@ def down(name):
         while _pids(name) and time.monotonic() < deadline:
             time.sleep(0.1)
     _ip("netns", "delete", name)
-    return True
 
 
 def up(name, index):
+    """None once the host is up, else why not, in ip's own words."""
     if not 0 <= index <= 255:
-        return False
+        return "no test host numbered %d" % index
     link = "vimra%dr" % index   # the kernel allows 15 characters
     # A crashed run may have left either half behind.
     down(name)
@@ -73,23 +74,12 @@ def up(name, index):
              ("-n", name, "link", "set", "host0", "up"),
              ("-n", name, "link", "set", "lo", "up"),
              ("netns", "exec", name, "sh", "-c", "echo 1 > /proc/sys/net/ipv4/icmp_echo_ignore_all")]
-    if all(_ip(*step) for step in steps):
-        return True
-    down(name)
-    _ip("link", "delete", link)
-    return False
-
-
-def start_responder(name, mode="reply 0", lifetime=600):
-    """Starts a responder inside namespace `name` answering as `mode` says;
-    returns its Popen, to give to command(), or None when it did not come up."""
-    here = os.path.abspath(__file__)
-    proc = subprocess.Popen(["ip", "netns", "exec", name, sys.executable, here, "respond", str(lifetime)],
-                            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-    if command(proc, None) == "ready" and command(proc, mode) == "ok":
-        return proc
-    proc.kill()
-    proc.wait()
+    for step in steps:
+        error = _ip(*step)
+        if error:
+            down(name)
+            _ip("link", "delete", link)
+            return error
     return None
 
 
@@ -99,16 +89,38 @@ def command(proc, line, timeout=5.0):
     is ended, so that a late answer is never taken for the next one's."""
     try:
         if line is not None:
-            proc.stdin.write(line + "\n")
-            proc.stdin.flush()
-        if select.select([proc.stdout], [], [], timeout)[0]:
-            answer = proc.stdout.readline()
-            if answer:
-                return answer.strip()
-    except (OSError, ValueError):
+            os.write(proc.stdin.fileno(), (line + "\n").encode())
+        answer = procs.read_line(proc.stdout.fileno(), timeout)
+        if answer is not None:
+            return answer.strip()
+    except OSError:
         return None
     proc.kill()
     return None
+
+
+@contextlib.contextmanager
+def session(name, index, lifetime, log):
+    """The test host `name` up, with a responder inside answering at once,
+    for at most `lifetime` seconds: gives (the responder, to give to
+    command(), None) or (None, why there is none); ends both after."""
+    why = up(name, index)
+    control = None
+    if not why:
+        with open(log, "w") as err:
+            control = procs.helper(subprocess.Popen(
+                ["ip", "netns", "exec", name, sys.executable, os.path.abspath(__file__), "respond", str(lifetime)],
+                stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=err), "the test host's responder", log)
+        if command(control, None) != "ready":
+            why = "the responder did not come up: " + procs.tail(log)
+    try:
+        yield (None, why) if why else (control, None)
+    finally:
+        if control and (command(control, "quit") != "ok" or procs.wait_end(control, 5) is None):
+            control.kill()
+        if control:
+            control.wait()
+        down(name)
 
 
 def _checksum(packet):
@@ -171,16 +183,12 @@ def respond(lifetime):
 def main(args):
     if args[:1] == ["respond"] and len(args) == 2 and args[1].isdigit():
         respond(int(args[1]))
-        return
-    if args == ["available"]:
-        ok = available()
     elif args[:1] == ["up"] and len(args) == 3 and args[2].isdigit():
-        ok = up(args[1], int(args[2]))
+        sys.exit(up(args[1], int(args[2])))
     elif args[:1] == ["down"] and len(args) == 2:
-        ok = down(args[1])
+        down(args[1])
     else:
-        sys.exit("usage: testhost.py available | up NAME INDEX | down NAME | respond SECONDS")
-    sys.exit(0 if ok else 1)
+        sys.exit("usage: testhost.py up NAME INDEX | down NAME | respond SECONDS")
 
 
 if __name__ == "__main__":

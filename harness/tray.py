@@ -8,7 +8,7 @@ import re
 import sys
 import time
 
-from harness import display
+from harness import display, procs
 
 RESOURCES = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "resources")
 sys.path.insert(0, RESOURCES)
@@ -21,7 +21,18 @@ with open(os.path.join(RESOURCES, "resource.h")) as _f:
 CROSS = IDS["IDI_STATUS_DOWN"]
 # Status icon -> lit bars, five first: the order the screen is matched in.
 LIT_BARS = {IDS["IDI_STATUS_%d" % lit]: lit for lit in (5, 4, 3, 2, 1, 0)}
+BARS = {lit: icon for icon, lit in LIT_BARS.items()}
 ANY = frozenset(LIT_BARS) | {CROSS}
+# What a person calls each status picture, as the README's table does.
+WORDS = {icon: ("no bars lit", "one bar", "two bars", "three bars", "four bars", "five bars")[lit]
+         for icon, lit in LIT_BARS.items()}
+WORDS.update({CROSS: "cross", None: "no icon"})
+
+
+def named(icons):
+    """The status icons by name with their ids: 'five bars (137)' or 'cross (132) or ...'."""
+    return " or ".join("%s (%s)" % (WORDS.get(i, "unknown icon"), i) if i is not None else WORDS[None]
+                       for i in sorted(icons, key=lambda i: -1 if i is None else i))
 # The icon's menu, top to bottom.
 ABOUT, EXIT = 0, 1
 
@@ -96,24 +107,41 @@ def find_status_icon(env):
     return None, None
 
 
-def click_menu(env, x, y, image, item, within=3.0):
-    """Right-clicks the icon at screen (x, y) and clicks item (ABOUT or EXIT)
-    of the two-item menu that `image` opens at the cursor. Returns the time
-    of the click, or None when no menu opened."""
+def wait_icon(env, accept, within, step=0.03, give_up=lambda: False):
+    """Looks at the tray until accept(icon), the status icon it shows (None:
+    none), within `within` seconds or until give_up(). Returns (seconds
+    taken or None, the last icon seen, where the last icon was seen)."""
+    start, icon, at = time.monotonic(), None, None
+    while time.monotonic() - start < within and not give_up():
+        icon, centre = find_status_icon(env)
+        at = centre or at
+        if accept(icon):
+            return time.monotonic() - start, icon, at
+        time.sleep(step)
+    return None, icon, at
+
+
+def open_menu(env, x, y, image, within=3.0):
+    """Right-clicks the icon at screen (x, y); the Window of the menu that
+    `image` opens at the cursor, or None."""
     display.mouse(env, x, y, 3)
-    deadline = time.monotonic() + within
-    while time.monotonic() < deadline:
-        for menu in display.windows(env):
-            if image in menu.cls.lower() and abs(menu.x - x) <= 3 and abs(menu.y - y) <= 3 \
-                    and menu.w >= 30 and menu.h >= 20:
-                display.mouse(env, menu.x + menu.w // 2, menu.y + (2 * item + 1) * menu.h // 4)
-                display.x11(env, "xdotool", "click", "1")
-                # The menu acts on the release, the end of the click.
-                clicked = time.monotonic()
-                display.mouse(env, 9999, 9999)  # out of the way
-                return clicked
-        time.sleep(0.03)
-    return None
+    return procs.poll(lambda: next((m for m in display.windows(env) if image in m.cls.lower() and abs(
+        m.x - x) <= 3 and abs(m.y - y) <= 3 and m.w >= 30 and m.h >= 20), None), within, 0.03)
+
+
+def click_menu(env, x, y, image, item, within=3.0):
+    """Clicks item (ABOUT or EXIT) of the two-item menu of the icon at
+    screen (x, y). Returns the time of the click, or None when no menu
+    opened."""
+    menu = open_menu(env, x, y, image, within)
+    if menu is None:
+        return None
+    display.mouse(env, menu.x + menu.w // 2, menu.y + (2 * item + 1) * menu.h // 4)
+    display.x11(env, "xdotool", "click", "1")
+    # The menu acts on the release, the end of the click.
+    clicked = time.monotonic()
+    display.mouse(env, 9999, 9999)  # out of the way
+    return clicked
 
 
 def save_tray(env, path):

@@ -2,11 +2,14 @@
 """Runs vimra.exe under Wine on a virtual display of its own and prints what
 its tray icon shows, read from the screen, each time it changes.
 
-usage: run.py --exe VIMRA.EXE --out DIR [--for SECONDS] ADDRESS
+usage: run.py --exe VIMRA.EXE --out DIR [--for SECONDS | --screenshots DIR] ADDRESS
 
 tools/run.sh builds the exe and calls this when there is no DISPLAY. Ctrl-C,
 or the end of --for, ends vimra, then Wine, then the display. VIMRA_LANE
 chooses the Wine (see tools/wine-lane.sh); the machine's own by default.
+--screenshots (tools/screenshot.sh) waits for five bars, writes there
+tray-tip.png (the icon hovered, its tip shown) and tray-menu.png (its menu
+open), then ends vimra.
 """
 
 import argparse
@@ -23,9 +26,8 @@ from harness import display, procs, tray, wine  # noqa: E402
 POLL = 0.2        # seconds between two looks at the tray
 QUIET = 5.0       # say so when no icon has shown after this long
 EXIT_WAIT = 5.0   # how long an Exit or a close request may take
-BARS = ("no bars lit", "one bar", "two bars", "three bars", "four bars", "five bars")
-WORDS = {icon: BARS[lit] for icon, lit in tray.LIT_BARS.items()}
-WORDS.update({tray.CROSS: "cross", None: "no icon"})
+MARGIN = 6        # screen pixels kept round a screenshot's area of interest
+ZOOM = "200%"     # whole pixels, no smoothing: the 16x16 icon stays sharp
 WINE_NAMES = {"wine8": "Wine", "wine10": "Wine 10 (Debian 13 chroot)",
               "arm64": "arm64 Wine on qemu-user (arm64 chroot)"}
 
@@ -50,35 +52,30 @@ class TrayView:
         self.shown = self.candidate = "nothing yet"
         self.since = started
         self.at = None       # where the icon was last seen, for the Exit click
-        self.ever = False    # whether any status icon has shown
+        self.ever = self.warned = False    # whether any status icon has shown
 
-    def look(self):
+    def look(self, icon):
+        """Takes the icon the tray shows now; never done looking."""
         now = time.monotonic()
-        icon, centre = tray.find_status_icon(self.env)
-        if centre:
-            self.at = centre
         if icon != self.candidate:
             self.candidate, self.since = icon, now
         # A change counts once two looks in a row agree, so a picture caught
         # half drawn or under the menu is not reported.
         elif icon != self.shown and (icon is not None or self.ever):
-            say(WORDS[icon], self.since - self.started)
+            say(tray.WORDS[icon], self.since - self.started)
             self.shown, self.ever = icon, self.ever or icon is not None
             # Wine hides the tray with its last icon: keep the last picture
             # that showed one rather than a black box.
             if icon is not None:
                 tray.save_tray(self.env, self.shot)
+        if not self.ever and not self.warned and now - self.started > QUIET:
+            say("no icon yet, though vimra is running", now - self.started)
+            self.warned = True
+        return False
 
-
-def watch(view, proc, seconds):
-    """Looks at the tray until vimra ends or seconds (None: no end) pass."""
-    warned = False
-    while proc.poll() is None and (seconds is None or time.monotonic() - view.started < seconds):
-        view.look()
-        if not view.ever and not warned and time.monotonic() - view.started > QUIET:
-            say("no icon yet, though vimra is running", time.monotonic() - view.started)
-            warned = True
-        time.sleep(POLL)
+    def watch(self, seconds, give_up=lambda: False):
+        """Looks at the tray for seconds, or until give_up()."""
+        self.at = tray.wait_icon(self.env, self.look, seconds, POLL, give_up)[2] or self.at
 
 
 def exit_as_user(view, proc, env):
@@ -104,9 +101,57 @@ def exit_as_user(view, proc, env):
         return proc.wait()
     say("vimra ended with exit code %d, %d ms after %s" % (code, round(took * 1000), action),
         time.monotonic() - view.started)
-    view.look()
-    view.look()
+    view.watch(2.5 * POLL)
     return code
+
+
+def new_window(env, before, near):
+    """A viewable top-level window that was not among before, starting
+    within 40 pixels of near (x, y); its (x, y, w, h) or None."""
+    for w in display.windows(env):
+        if w not in before and w.w >= 8 and w.h >= 8 and abs(w.x - near[0]) <= 40 \
+                and abs(w.y - near[1]) <= 40 and display.viewable(env, w):
+            return w[3:]
+    return None
+
+
+def save(env, boxes, path):
+    """The smallest screen area holding every box, zoomed, to path."""
+    x0 = max(min(b[0] for b in boxes) - MARGIN, 0)
+    y0 = max(min(b[1] for b in boxes) - MARGIN, 0)
+    x1 = max(b[0] + b[2] for b in boxes) + MARGIN
+    y1 = max(b[1] + b[3] for b in boxes) + MARGIN
+    if not display.save(env, (x0, y0, x1 - x0, y1 - y0), path, ZOOM):
+        return "could not write " + path
+    say("wrote %s (%dx%d screen pixels)" % (path, x1 - x0, y1 - y0))
+
+
+def screenshots(env, at, out):
+    """tray-tip.png and tray-menu.png of the icon at (x, y) into out; what
+    failed, or None."""
+    area = tray.tray_box(env)
+    under = (at[0], area[1] + area[3])
+    before = [w for w in display.windows(env) if display.viewable(env, w)]
+    # Two moves: Wine starts the tip's timer on pointer motion over the icon.
+    display.mouse(env, at[0] - 1, at[1])
+    display.mouse(env, at[0], at[1])
+    tip = procs.poll(lambda: new_window(env, before, under), 5.0)
+    if tip is None:
+        return "no tip showed under the icon"
+    time.sleep(0.3)  # let the tip finish drawing
+    failed = save(env, [area, tip], os.path.join(out, "tray-tip.png"))
+    display.mouse(env, 9999, 9999)
+    procs.poll(lambda: new_window(env, before, under) is None, 3.0)
+    menu = tray.open_menu(env, at[0], at[1], "vimra.exe")
+    if failed or menu is None:
+        return failed or "no menu opened on the right click"
+    # The pointer onto the first item, so the menu shows as it does when used.
+    display.mouse(env, menu.x + menu.w // 2, menu.y + menu.h // 4)
+    time.sleep(0.3)
+    failed = save(env, [area, menu[3:]], os.path.join(out, "tray-menu.png"))
+    display.mouse(env, 400, 400, 1)   # away from the menu closes it
+    procs.poll(lambda: not display.viewable(env, menu), 3.0)
+    return failed
 
 
 def explain_end(view, proc, address, log):
@@ -134,6 +179,7 @@ def main():
     parser.add_argument("--out", required=True, help="where the screenshot and Wine's log go")
     parser.add_argument("--for", dest="seconds", type=float,
                         help="end vimra with its Exit command after this many seconds")
+    parser.add_argument("--screenshots", help="where tray-tip.png and tray-menu.png go")
     parser.add_argument("address")
     args = parser.parse_args()
     if args.seconds is not None and not args.seconds > 0:
@@ -151,7 +197,7 @@ def main():
     xvfb = proc = half_made = None
     code = 130
     try:
-        xvfb = display.start(env)
+        xvfb = display.start(env, os.path.join(args.out, "xvfb.log"))
         say("Running vimra.exe %s under %s on a virtual display (Xvfb %s, no window manager)."
             % (args.address, WINE_NAMES.get(env["VIMRA_LANE"], env["VIMRA_LANE"]), env["DISPLAY"]))
         say("Below: each change of its tray icon as read from the screen, timed from its start;")
@@ -177,11 +223,17 @@ def main():
         with open(log, "w") as err:
             proc = wine.start(env, args.exe, args.address, stdout=err, stderr=err)
         view = TrayView(env, shot, time.monotonic())
-        watch(view, proc, args.seconds)
+        seconds = 30.0 if args.screenshots else float("inf") if args.seconds is None else args.seconds
+        view.watch(seconds, lambda: proc.poll() is not None or args.screenshots and view.shown == tray.BARS[5])
+        failed = args.screenshots and proc.poll() is None and (
+            screenshots(env, view.at, args.screenshots) if view.shown == tray.BARS[5] else "no five bars")
         if proc.poll() is not None:
             code = explain_end(view, proc, args.address, log)
         else:
             code = exit_as_user(view, proc, env)
+        if failed:
+            say("screenshots: " + failed)
+            code = 1
     except Stop:
         # \r puts the message over the ^C the terminal echoed.
         print("\rstopping: ending %sWine, then the virtual display" % ("vimra, then " if proc else ""),

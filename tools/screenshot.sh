@@ -9,11 +9,8 @@
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VIMRA_BUILD:-$root/build}
-out=${1:-$root/docs}
-for tool in wine xvfb-run xdotool xwininfo /usr/bin/import /usr/bin/convert; do
-    command -v "$tool" >/dev/null 2>&1 || { echo "screenshot: $tool is missing" >&2; exit 1; }
-done
+mkdir -p "${1:-$root/docs}"
+out=$(cd "${1:-$root/docs}" && pwd)
 exe=$("$root/tools/build-exe.sh" "$build/exe")
-mkdir -p "$out"
-exec xvfb-run -a -s "-screen 0 800x600x24" python3 "$root/tools/screenshot.py" \
-    --exe "$exe" --prefix "$build/wineprefix-screenshot" --out "$out"
+WINEPREFIX=$build/wineprefix-screenshot VIMRA_LANE=wine8 exec python3 "$root/tools/run.py" \
+    --exe "$exe" --out "$build/screenshot" --screenshots "$out" 127.0.0.1

@@ -5,8 +5,8 @@ Each row starts the program, drives it the way a user would (right-click on
 the tray icon, Exit in its menu) and checks what the user sees: which status
 picture Wine's notification area draws, read from the screen, and the
 process exit code. Rows that need a scripted echo host run against a test
-host in a network namespace and are skipped, saying so, when namespaces
-cannot be made here.
+host in a network namespace; as root a host that cannot be made fails them,
+with ip's own words, and otherwise they are skipped, as the last line says.
 
 usage: scenarios.py --exe BUILD/vimra.exe [--lane wine8|wine10|arm64] [--time-scale F]
                     [--only NAME] [--cycles N]
@@ -20,6 +20,7 @@ emulation; how long a picture must hold stays as it is.
 
 import argparse
 import collections
+import contextlib
 import os
 import re
 import shutil
@@ -40,7 +41,7 @@ NS_INDEX = int(os.environ.get("VIMRA_E2E_HOST", "2"))
 NAMESPACE = "vimra-e2e-%d" % NS_INDEX
 HOST = testhost.host_address(NS_INDEX)
 LOOP = "127.0.0.1"
-ANY = tray.ANY
+ANY, CROSS, BARS = tray.ANY, tray.CROSS, tray.BARS
 SETTLE = 1.5   # how long a band's picture must hold once it is shown
 # What the program and the desktop write to their Wine logs, kept when a row
 # fails: Wine's errors, where each DLL came from, each thread's start and
@@ -83,7 +84,7 @@ def band_row(delay, icon):
 # name, target, responder command (None: no test host needed), steps, repeat
 SCENARIOS = [
     ("a.loopback", LOOP, None,
-     [("icon", ANY, 1.5, "first-icon"), ("icon", {137}, 5.0, "five-bars"),
+     [("icon", ANY, 1.5, "first-icon"), ("icon", {BARS[5]}, 5.0, "five-bars"),
       ("exit", 1.0, "exit")], 1),
 ] + [
     # Misread, each of these texts could only reach the test host or nothing
@@ -94,32 +95,32 @@ SCENARIOS = [
         ("300-chars", HOST + " " * (300 - len(HOST))), ("fullwidth", "\uff11\uff19\uff18.18.2.2"),
         ("nul-low-byte", "\u0100" + HOST))
 ] + [
-    band_row(delay, icon) for delay, icon in ((20, 137), (100, 136), (170, 135), (300, 134), (400, 133), (600, 141))
+    band_row(delay, BARS[lit]) for delay, lit in ((20, 5), (100, 4), (170, 3), (300, 2), (400, 1), (600, 0))
 ] + [
     ("d.unreachable", HOST, "unreachable",
-     [("icon", {132}, 1.5, "first-icon"), ("steady", {132}, 6.5), ("count", "some"),
+     [("icon", {CROSS}, 1.5, "first-icon"), ("steady", {CROSS}, 6.5), ("count", "some"),
       ("exit", 2.0, "exit")], 1),
     ("e.silence", HOST, "reply 0",
-     [("icon", {137}, 6.0, "five-bars"), ("say", "drop"),
-      ("icon", {132}, 5.5, "silence-to-cross"), ("say", "reply 0"),
-      ("icon", {137}, 7.5, "answer-to-bars"), ("exit", 2.0, "exit")], 1),
+     [("icon", {BARS[5]}, 6.0, "five-bars"), ("say", "drop"),
+      ("icon", {CROSS}, 5.5, "silence-to-cross"), ("say", "reply 0"),
+      ("icon", {BARS[5]}, 7.5, "answer-to-bars"), ("exit", 2.0, "exit")], 1),
     ("f.shell-loses-icon", LOOP, None,
-     [("icon", {137}, 6.0, "five-bars"), ("shell", {137}, 1.0, "icon-back"),
+     [("icon", {BARS[5]}, 6.0, "five-bars"), ("shell", {BARS[5]}, 1.0, "icon-back"),
       ("exit", 1.0, "exit")], 1),
     ("g.exit-in-flight", HOST, "drop",
-     [("icon", {132}, 1.5, "first-icon"), ("inflight", 3.5), ("exit", 2.0, "exit")], 1),
+     [("icon", {CROSS}, 1.5, "first-icon"), ("inflight", 3.5), ("exit", 2.0, "exit")], 1),
     ("h.cycles", LOOP, None, [("icon", ANY, 1.5, None), ("exit", 1.0, "exit")], None),
     # The box's own message loop runs on the main thread while it is open:
     # the icon must go on following the host and the menu must still work.
     ("i.about-open", HOST, "reply 0",
-     [("icon", {137}, 6.0, "five-bars"), ("about", 3.0), ("say", "reply 300"),
-      ("icon", {134}, 7.0, "bars-follow-under-box"), ("box-open",), ("exit", 2.0, "exit")], 1),
+     [("icon", {BARS[5]}, 6.0, "five-bars"), ("about", 3.0), ("say", "reply 300"),
+      ("icon", {BARS[2]}, 7.0, "bars-follow-under-box"), ("box-open",), ("exit", 2.0, "exit")], 1),
     # Only the System32 copy of iphlpapi may serve the echo requests. Wine
     # loads imm32 and version for its own user32 before the program's first
     # line runs, so the program can only keep iphlpapi out.
     ("j.planted-dlls", LOOP, None,
      [("plant", PLANTED), ("icon", ANY, 1.5, "first-icon"), ("planted", "iphlpapi.dll"),
-      ("icon", {137}, 6.0, "five-bars"), ("exit", 1.0, "exit"), ("planted", "iphlpapi.dll")], 1),
+      ("icon", {BARS[5]}, 6.0, "five-bars"), ("exit", 1.0, "exit"), ("planted", "iphlpapi.dll")], 1),
     # No ICMP library to be had: the same silent end as a bad address.
     ("k.no-icmp-library", HOST, "reply 0",
      [("env", {"WINEDLLOVERRIDES": "mscoree,mshtml=;iphlpapi=d"}), ("ends", 1.0),
@@ -132,12 +133,15 @@ LAUNCH_STEPS = ("plant", "env")
 
 # ------------------------------------------------------------------ screen
 
+def helpers(ctx):
+    """The processes the table runs on: the display, Wine's desktop keeper
+    and the test host's responder."""
+    return [ctx[key] for key in ("xvfb", "keeper", "control") if ctx.get(key)]
+
+
 def observe(ctx):
     """Which status picture the tray shows first, or None when it shows none."""
-    icon, at = tray.find_status_icon(ctx["env"])
-    if icon is not None:
-        ctx["icon_at"] = at
-    return icon
+    return wait_for(ctx, lambda _: True, 1)[1]
 
 
 def scaled(ctx, seconds):
@@ -145,15 +149,12 @@ def scaled(ctx, seconds):
 
 
 def wait_for(ctx, accept, within, interval=0.03):
-    """Polls observe() until accept(icon); returns (seconds, icon) or (None, last)."""
-    start = time.monotonic()
-    icon = None
-    while time.monotonic() - start < within:
-        icon = observe(ctx)
-        if accept(icon):
-            return time.monotonic() - start, icon
-        time.sleep(interval)
-    return None, icon
+    """Looks at the tray until accept(icon), or until a process the table
+    runs on has ended; returns (seconds, icon) or (None, last)."""
+    took, icon, at = tray.wait_icon(ctx["env"], accept, within, interval,
+                                    lambda: procs.ended(helpers(ctx)))
+    ctx["icon_at"] = at or ctx.get("icon_at")
+    return took, icon
 
 
 # ------------------------------------------------------------------- steps
@@ -231,20 +232,18 @@ def run_step(ctx, proc, step, figures, mark):
         took, icon = wait_for(ctx, lambda i: i in ids, within - (time.monotonic() - mark))
         if took is None:
             return mark, "expected %s within %.1fs, saw %s (tray at %s)" % (
-                sorted(ids), within, icon, tray.tray_box(ctx["env"]))
+                tray.named(ids), within, tray.named([icon]), tray.tray_box(ctx["env"]))
         if label:
             figures[label] = time.monotonic() - mark
         return mark, None
     if kind == "steady":
         _, ids, seconds = step
         took, icon = wait_for(ctx, lambda i: i not in ids, seconds)
-        return mark, None if took is None else "showed %s after %.1fs of %s" % (icon, took, sorted(ids))
+        return mark, None if took is None else "showed %s after %.1fs of %s" % (
+            tray.named([icon]), took, tray.named(ids))
     if kind == "say":
         return time.monotonic(), None if responder(ctx, step[1]) == "ok" else "responder did not take " + step[1]
     if kind == "count":
-        if not ctx.get("control"):
-            figures["requests"] = "not counted (no test host)"
-            return mark, None
         count = int(responder(ctx, "count") or -1)
         figures["requests"] = count
         ok = count == 0 if step[1] == "none" else count > 0
@@ -254,13 +253,13 @@ def run_step(ctx, proc, step, figures, mark):
         took, icon = wait_for(ctx, lambda i: i is not None or proc.poll() is not None, within)
         code = proc.poll()
         if icon is not None:
-            return mark, "an icon (%d) appeared" % icon
+            return mark, "an icon appeared: " + tray.named([icon])
         if code is None:
             return mark, "still running after %.1fs; %s" % (within, program_end(ctx, mark, within))
         figures["end"] = time.monotonic() - mark
         took, icon = wait_for(ctx, lambda i: i is not None, 0.5)
         if code != 0 or took is not None:
-            return mark, "exit code %s, icon after end: %s" % (code, icon)
+            return mark, "exit code %s, icon after end: %s" % (code, tray.named([icon]))
         return mark, None
     if kind == "inflight":
         before = int(responder(ctx, "count") or 0)
@@ -271,8 +270,7 @@ def run_step(ctx, proc, step, figures, mark):
         _, ids, within, label = step
         within = scaled(ctx, within)
         if not ctx.get("drop_icon"):
-            figures[label] = "not measured (no cross compiler for the tray helper)"
-            return mark, None
+            return mark, "the tray helper could not be built: " + ctx["drop_icon_error"]
         helper = wine.start(ctx["env"], ctx["drop_icon"])
         if procs.wait_end(helper, scaled(ctx, 10.0)) != 0:
             helper.kill()
@@ -280,7 +278,7 @@ def run_step(ctx, proc, step, figures, mark):
         gone = time.monotonic()
         took, icon = wait_for(ctx, lambda i: i in ids, scaled(ctx, 5.0))
         if took is None:
-            return mark, "icon not back with %s, saw %s" % (sorted(ids), icon)
+            return mark, "icon not back with %s, saw %s" % (tray.named(ids), tray.named([icon]))
         figures[label] = time.monotonic() - gone
         return mark, None if figures[label] <= within else "icon back only after %.2fs" % figures[label]
     if kind == "about":
@@ -330,7 +328,7 @@ def run_step(ctx, proc, step, figures, mark):
             figures["entry-returned"] = end["exit"][0] - end["command"]
         if proc.returncode != 0 or took is not None or crashed or ended > within or about_box(ctx):
             return mark, "exit code %s after %.2fs, icon back: %s, crash: %s, About box: %s" % (
-                proc.returncode, ended, icon, crashed, about_box(ctx))
+                proc.returncode, ended, tray.named([icon]), crashed, about_box(ctx))
         return mark, None
     return mark, "unknown step " + kind
 
@@ -354,13 +352,16 @@ def run_once(ctx, name, target, steps, figures):
     try:
         for step in (s for s in steps if s[0] not in LAUNCH_STEPS):
             mark, error = run_step(ctx, proc, step, figures, mark)
+            # Whatever the step saw, a display or responder that is gone
+            # is the cause, not the row.
+            error = procs.ended(helpers(ctx)) or error
             if error:
                 error = "%s: %s" % (step[0], error)
                 break
         if error:
             ctx["failures"] += 1
             kept = evidence.keep(os.path.join(ctx["evidence"], "%s-%d" % (name, ctx["failures"])),
-                                 ctx["env"], proc.pid, ctx["stderr"].name, error)
+                                 ctx["env"], proc.pid, ctx["stderr"].name, error, helpers(ctx))
             error += " [kept: %s]" % os.path.relpath(kept)
         return error
     finally:
@@ -377,11 +378,11 @@ def run_once(ctx, name, target, steps, figures):
 def run_row(ctx, row, cycles):
     name, target, mode, steps, repeat = row
     if mode and not ctx.get("control"):
-        if not any(s[0] == "count" for s in steps):
-            return "SKIP", "needs the namespace test host: " + ctx["no_host"], {}
+        # As root the host can be made: one that was not is a failure.
+        return "FAIL" if os.geteuid() == 0 else "SKIP", "no test host: " + ctx["no_host"], {}
     if any(s[0] == "plant" for s in steps) and not (ctx.get("compiler") and ctx.get("wine_dlls")):
         return "SKIP", "needs mingw-w64 and Wine's own DLLs to plant copies of", {}
-    if mode and ctx.get("control"):
+    if mode:
         responder(ctx, "reset")
         if responder(ctx, mode) != "ok":
             return "FAIL", "responder did not take " + mode, {}
@@ -430,15 +431,19 @@ def reset_wine(ctx):
     for attempt in (1, 2):
         stop_wine(ctx)
         subprocess.run(wine.wine(ctx["env"], "wineserver", "-p"), env=ctx["env"], timeout=30)
-        with open(os.path.join(ctx["tmp"], "desktop.err"), "w") as log:
-            ctx["keeper"] = wine.start(dict(ctx["env"], WINEDEBUG=DESKTOP_LOG), "cmd", "/c", "pause",
-                                       stdin=subprocess.PIPE, stderr=log)
-        if procs.poll(lambda: any(w.cls.startswith('"explorer.exe"') for w in display.windows(ctx["env"])),
-                      scaled(ctx, 15.0), 0.1) and quiet(ctx, scaled(ctx, 15.0)):
+        log = os.path.join(ctx["tmp"], "desktop.err")
+        with open(log, "w") as err:
+            ctx["keeper"] = procs.helper(wine.start(dict(ctx["env"], WINEDEBUG=DESKTOP_LOG), "cmd", "/c", "pause",
+                                                    stdin=subprocess.PIPE, stderr=err), "Wine's desktop keeper", log)
+        up = procs.poll(lambda: procs.ended([ctx["xvfb"]]) or any(
+            w.cls.startswith('"explorer.exe"') for w in display.windows(ctx["env"])), scaled(ctx, 15.0), 0.1)
+        # With no display there is no desktop to wait for: the caller names the cause.
+        if procs.ended([ctx["xvfb"]]) or up and quiet(ctx, scaled(ctx, 15.0)):
             return
         ctx["failures"] += 1
+        why = procs.ended(helpers(ctx)) or "desktop not up and quiet (attempt %d)" % attempt
         kept = evidence.keep(os.path.join(ctx["evidence"], "desktop-%d" % ctx["failures"]), ctx["env"],
-                             ctx["keeper"].pid, log.name, "desktop not up and quiet (attempt %d)" % attempt)
+                             ctx["keeper"].pid, log, why, helpers(ctx))
         print("note: Wine's desktop did not come up and settle (attempt %d) [kept: %s]" % (
             attempt, os.path.relpath(kept)), flush=True)
 
@@ -457,7 +462,7 @@ def quiet(ctx, within, still=0.5):
     last, since = None, time.monotonic()
     deadline = since + within
     while time.monotonic() < deadline:
-        used = sum(procs.cpu_seconds(pid) or 0 for pid in procs.prefix_processes(ctx["env"]["WINEPREFIX"]))
+        used = sum(seconds for _, seconds in procs.prefix_cpu(ctx["env"]["WINEPREFIX"]).values())
         if used != last:
             last, since = used, time.monotonic()
         elif time.monotonic() - since >= still:
@@ -486,24 +491,13 @@ def find_cross_tools(ctx):
 
 
 def build_drop_icon(ctx):
-    if not ctx["compiler"]:
-        return
     target = os.path.join(ctx["tmp"], "drop_icon.exe")
-    if subprocess.run([ctx["compiler"], "-static", "-o", target, DROP_ICON_SOURCE, "-lshell32"],
-                      timeout=120).returncode == 0:
+    made = ctx["compiler"] and subprocess.run([ctx["compiler"], "-static", "-o", target, DROP_ICON_SOURCE,
+                                               "-lshell32"], capture_output=True, text=True, timeout=120)
+    if made and made.returncode == 0:
         ctx["drop_icon"] = target
-
-
-def start_test_host(ctx, lifetime):
-    if not testhost.available():
-        ctx["no_host"] = "network namespaces cannot be made here"
-    elif not testhost.up(NAMESPACE, NS_INDEX):
-        ctx["no_host"] = "could not bring up namespace " + NAMESPACE
     else:
-        # The responder's process, which takes the commands.
-        ctx["control"] = testhost.start_responder(NAMESPACE, "reply 0", lifetime)
-        if not ctx["control"]:
-            ctx["no_host"] = "responder did not come up"
+        ctx["drop_icon_error"] = " | ".join(made.stderr.splitlines()[-4:]) if made else "no compiler for this lane"
 
 
 def main():
@@ -529,44 +523,46 @@ def main():
     counts = collections.Counter()
     failures = {}   # row -> the errors it failed with, over all runs
     started = time.monotonic()
+    # Long enough for every run, and still bounded.
+    host = testhost.session(NAMESPACE, NS_INDEX, 600 * args.repeat, os.path.join(tmp, "responder.err")) \
+        if any(row[2] for row in rows) else contextlib.nullcontext((None, "no row here needs one"))
     try:
-        ctx["xvfb"] = display.start(ctx["env"])
-        wine.prepare_prefix(env)
-        reset_wine(ctx)
-        find_cross_tools(ctx)
-        build_drop_icon(ctx)
-        # Long enough for every run, and still bounded.
-        start_test_host(ctx, 600 * args.repeat)
-        for run in range(1, args.repeat + 1):
-            if args.repeat > 1:
-                print("--- run %d of %d" % (run, args.repeat), flush=True)
-            for row in rows:
-                row_start = time.monotonic()
-                verdict, error, figures = run_row(ctx, row, args.cycles)
-                counts[verdict] += 1
-                if error and verdict in ("FAIL", "HANG"):
-                    failures.setdefault(row[0], []).append("run %d: %s %s" % (run, verdict, error))
-                print("%s %-22s %s%s (%.1fs)" % (verdict, row[0], show(figures),
-                                                "  -- " + error if error else "",
-                                                time.monotonic() - row_start), flush=True)
+        with host as (ctx["control"], ctx["no_host"]):
+            ctx["xvfb"] = display.start(ctx["env"], os.path.join(tmp, "xvfb.err"))
+            wine.prepare_prefix(env)
+            reset_wine(ctx)
+            find_cross_tools(ctx)
+            build_drop_icon(ctx)
+            for run in range(1, args.repeat + 1):
+                if args.repeat > 1:
+                    print("--- run %d of %d" % (run, args.repeat), flush=True)
+                for row in rows:
+                    row_start = time.monotonic()
+                    verdict, error, figures = run_row(ctx, row, args.cycles)
+                    counts[verdict] += 1
+                    if error and verdict in ("FAIL", "HANG"):
+                        failures.setdefault(row[0], []).append("run %d: %s %s" % (run, verdict, error))
+                    print("%s %-22s %s%s (%.1fs)" % (verdict, row[0], show(figures),
+                                                    "  -- " + error if error else "",
+                                                    time.monotonic() - row_start), flush=True)
+                    gone = procs.ended(helpers(ctx))
+                    if gone:
+                        # Every row after would fail for the same cause.
+                        print("STOP: the table cannot go on: " + gone, flush=True)
+                        sys.exit(1)
     finally:
-        if ctx.get("control"):
-            responder(ctx, "quit")
-            try:
-                ctx["control"].wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                ctx["control"].kill()
-        if "no_host" not in ctx:
-            testhost.down(NAMESPACE)
         stop_wine(ctx)
         if ctx.get("xvfb"):
             display.stop(ctx["xvfb"])
         shutil.rmtree(tmp, ignore_errors=True)
-    for row, errors in failures.items():
-        print("failed %s %d of %d runs:\n  %s" % (row, len(errors), args.repeat, "\n  ".join(errors)))
-    print("e2e (%s): %d passed, %d failed, %d skipped, %d left running by Wine after the program's end"
-          " in %.0fs%s" % (args.lane, counts["PASS"], counts["FAIL"], counts["SKIP"], counts["HANG"],
-                           time.monotonic() - started, " over %d runs" % args.repeat if args.repeat > 1 else ""))
+        for row, errors in failures.items():
+            print("failed %s %d of %d runs:\n  %s" % (row, len(errors), args.repeat, "\n  ".join(errors)))
+        skipped = " -- %d SKIPPED, their checks NOT made: %s" % (counts["SKIP"], ctx.get("no_host")) \
+            if counts["SKIP"] else ""
+        print("e2e (%s): %d passed, %d failed, %d skipped, %d left running by Wine after the program's end"
+              " in %.0fs%s%s" % (args.lane, counts["PASS"], counts["FAIL"], counts["SKIP"], counts["HANG"],
+                                 time.monotonic() - started, " over %d runs" % args.repeat
+                                 if args.repeat > 1 else "", skipped), flush=True)
     sys.exit(1 if counts["FAIL"] else 0)
 
 
