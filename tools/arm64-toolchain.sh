@@ -117,10 +117,10 @@ chmod 755 "$tmp"
 id _apt >/dev/null 2>&1 && chown _apt "$apt_dir/lists/partial" "$apt_dir/files"
 set -- -o Dir::Etc::SourceList="$apt_dir/sources.list" -o Dir::Etc::SourceParts=/dev/null \
     -o Dir::State::Lists="$apt_dir/lists" -o Dir::Cache="$apt_dir/cache"
-# A fetch that fails may pass a minute later, so it has three tries; a version
-# the index lacks is no fetch error, and is told apart before the download.
+# A failed fetch (an error for update too, which alone only warns of it) may
+# pass a minute later: three tries. A version the index lacks is told apart first.
 fetch() { try "$@" || { sleep 20 && try "$@"; } || { sleep 60 && run "$@"; }; }
-fetch 300 "$apt_dir" apt-get -q "$@" update
+fetch 300 "$apt_dir" apt-get -q --error-on=any "$@" update
 wanted="mingw-w64=$mingw_version llvm-toolchain-19=$llvm_version"
 # shellcheck disable=SC2086
 try 60 "$apt_dir" apt-get -q "$@" source --print-uris $wanted || {
