@@ -13,7 +13,11 @@
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${VIMRA_BUILD:-$ROOT/build}
-LANES=${VIMRA_LANES:-wine8 wine10 arm64}
+known="wine8 wine10 arm64"
+LANES=${VIMRA_LANES:-$known}
+for name in $LANES; do
+  case " $known " in *" $name "*) ;; *) echo "$0: unknown lane '$name' in VIMRA_LANES (known: $known)" >&2; exit 2 ;; esac
+done
 export WINEDEBUG=-all
 
 step() { printf '\n=== %s (%s)\n' "$*" "$(date +%T)"; }
@@ -39,14 +43,22 @@ lane() {  # lane, build directory, exe, extra end-to-end arguments...
 # What the ARM64 and Wine 10 lanes need is built once into a cache outside
 # the tree. On a machine that has none of it yet that takes minutes, mostly
 # downloads and emulation, so it goes on beside the native tests, and every
-# lane waits for it: no end-to-end timing runs beside a build.
+# lane waits for it: no end-to-end timing runs beside a build. Each is a
+# session of its own. One that fails prints its log and tells the run, which
+# ends with the step it is in; ending, the run stops the others with all they
+# started, and waits while they clean up on TERM.
 mkdir -p "$BUILD"
 preparing=""
 prepare() {  # name, command...
-  name=$1; shift
-  "$@" >"$BUILD/prepare-$name.log" 2>&1 &
-  preparing="$preparing $name:$!"
+  log=$BUILD/prepare-$1.log; shift
+  # shellcheck disable=SC2016
+  setsid sh -c 'trap "exit 143" TERM
+    "$@" >"$0" 2>&1 || { cat "$0"; echo "preparing failed: $0"; kill -USR1 '"$$"'; exit 1; }' "$log" "$@" >&2 &
+  preparing="$preparing $!"
 }
+trap 'trap "" USR1; for job in $preparing; do kill -TERM "-$job" 2>/dev/null || true; done; wait' EXIT
+trap 'exit 130' INT TERM HUP
+trap 'exit 1' USR1
 for name in $LANES; do
   case $name in
   wine10) prepare wine10 "$ROOT/tools/wine-lane.sh" wine10 ;;
@@ -55,12 +67,6 @@ for name in $LANES; do
     prepare arm64 "$ROOT/tools/wine-lane.sh" arm64 ;;
   esac
 done
-prepared() {
-  for job in $preparing; do
-    wait "${job#*:}" || { cat "$BUILD/prepare-${job%%:*}.log" >&2; echo "preparing ${job%%:*} failed" >&2; exit 1; }
-  done
-  preparing=""
-}
 
 step "native"
 native native
@@ -72,7 +78,8 @@ step "fuzz (short run)"
 CXX=clang++ native fuzz -DVIMRA_FUZZ=ON -DVIMRA_SANITIZE=fuzzer-no-link,address,undefined
 
 step "waiting for the lanes' toolchain and chroots"
-prepared
+for job in $preparing; do wait "$job" || { echo "a preparation was killed: $BUILD/prepare-*.log" >&2; exit 1; }; done
+preparing=""
 case " $LANES " in
 *" arm64 "*)
   step "the release checks of the ARM64 exe"
@@ -98,7 +105,6 @@ for name in $LANES; do
     step "ARM64 Windows build"
     "$ROOT/tools/build.sh" --arm64
     lane arm64 "$BUILD/arm64" "$BUILD/arm64/vimra.exe" --time-scale "${VIMRA_ARM64_TIME_SCALE:-3}" ;;
-  *) echo "unknown lane $name" >&2; exit 2 ;;
   esac
 done
 

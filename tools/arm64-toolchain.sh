@@ -102,31 +102,35 @@ jobs=$(nproc)
 
 # ---- Sources --------------------------------------------------------------
 # Debian's source packages through a private apt configuration, so the
-# machine's own apt sources and lists stay as they are.
+# machine's own apt sources and lists stay as they are, from the suites its
+# packages come from: one updated through -updates or the security archive
+# has its source there alone. apt depends on Debian's keyring.
 mingw_version=$(dpkg-query -W -f='${source:Version}' mingw-w64-common)
 llvm_version=$(dpkg-query -W -f='${source:Version}' clang-19)
-mirror=$("$root/tools/debian-mirror.sh")
-codename=$(sed -n 's/^VERSION_CODENAME=["]*\([^"]*\)["]*$/\1/p' /etc/os-release)
-[ -n "$codename" ] || die "no VERSION_CODENAME in /etc/os-release"
+suites=$("$root/tools/debian-mirror.sh" --suites)
 apt_dir=$tmp/apt
 mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$apt_dir/files"
-signed=""
-[ -r /usr/share/keyrings/debian-archive-keyring.gpg ] &&
-    signed="[signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] "
-echo "deb-src $signed$mirror $codename main" >"$apt_dir/sources.list"
+echo "$suites" | sed 's|^|deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] |; s|$| main|' \
+    >"$apt_dir/sources.list"
 # apt fetches as _apt where it can write, as root with a warning elsewhere.
 chmod 755 "$tmp"
 id _apt >/dev/null 2>&1 && chown _apt "$apt_dir/lists/partial" "$apt_dir/files"
 set -- -o Dir::Etc::SourceList="$apt_dir/sources.list" -o Dir::Etc::SourceParts=/dev/null \
     -o Dir::State::Lists="$apt_dir/lists" -o Dir::Cache="$apt_dir/cache"
-run 300 "$apt_dir" apt-get -q "$@" update
-if ! try 900 "$apt_dir/files" apt-get -q "$@" source --download-only \
-    "mingw-w64=$mingw_version" "llvm-toolchain-19=$llvm_version"; then
+# A failed fetch (an error for update too, which alone only warns of it) may
+# pass a minute later: three tries. A version the index lacks is told apart first.
+fetch() { try "$@" || { sleep 20 && try "$@"; } || { sleep 60 && run "$@"; }; }
+fetch 300 "$apt_dir" apt-get -q --error-on=any "$@" update
+wanted="mingw-w64=$mingw_version llvm-toolchain-19=$llvm_version"
+# shellcheck disable=SC2086
+try 60 "$apt_dir" apt-get -q "$@" source --print-uris $wanted || {
     tail -n 20 "$log" >&2
-    die "the archive has no mingw-w64 $mingw_version or llvm-toolchain-19 $llvm_version" \
+    die "no Debian suite of this machine has mingw-w64 $mingw_version or llvm-toolchain-19 $llvm_version" \
         "source; bring the installed ones up to date (apt-get install --only-upgrade" \
         "clang-19 lld-19 llvm-19 mingw-w64-common) and run this again"
-fi
+}
+# shellcheck disable=SC2086
+fetch 900 "$apt_dir/files" apt-get -q "$@" source --download-only $wanted
 phase "sources mingw-w64 $mingw_version, llvm-toolchain-19 $llvm_version"
 
 # File names carry the version without its epoch.

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs those of the given Debian packages that this machine lacks, as
-# root or through sudo; what it does goes to stderr. Used by the chroot
-# lanes (tools/wine-lane.sh) and the ARM64 toolchain (tools/arm64-toolchain.sh).
+# root or through sudo; what it does goes to stderr. Used by setup-debian.sh,
+# the chroot lanes (wine-lane.sh) and the ARM64 toolchain (arm64-toolchain.sh).
 #
 #   tools/host-packages.sh PACKAGE...
 set -eu
@@ -19,6 +19,8 @@ missing() {
 }
 
 missing "$@" || exit 0
+# Root for the lock and apt, asked for only when something is missing.
+[ "$(id -u)" -eq 0 ] || exec sudo "$0" "$@"
 # The lanes and the toolchain may be set up at the same moment
 # (tests/run-all.sh prepares them side by side) and would meet at apt's
 # locks, and apt-get update does not wait for its lock as install can be
@@ -29,17 +31,16 @@ flock -w 1200 8 || fail "waited 20 minutes for another install on this machine"
 # The install that held the lock may have brought them.
 missing "$@" || exit 0
 echo "$me: installing on this machine:$missing" >&2
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo -n"
-apt="env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=300"
-# $sudo and $apt split into their words on purpose.
+# In C, apt says the words the loop below matches; $apt splits on purpose.
+apt="env DEBIAN_FRONTEND=noninteractive LC_ALL=C apt-get -o DPkg::Lock::Timeout=300"
 # shellcheck disable=SC2086
 for try in 1 2 3 4 5 6 7 8 9 10; do
-  out=$(timeout 600 $sudo $apt update -qq 2>&1) && break
+  out=$(timeout 600 $apt update -qq 2>&1) && break
   case $out in *"Could not get lock"*) [ "$try" -lt 10 ] && sleep 15 && continue ;; esac
   echo "$out" >&2
   fail "apt-get update failed"
 done
+# To a file: a pipe would cut dpkg off half-way if this script is stopped.
 # shellcheck disable=SC2086
-out=$(timeout 1200 $sudo $apt install -y -qq --no-install-recommends $missing 2>&1) ||
-  { echo "$out" >&2; fail "could not install$missing"; }
+timeout 1200 $apt install -y -qq --no-install-recommends $missing >"$cache/host-packages.log" 2>&1 ||
+  { cat "$cache/host-packages.log" >&2; fail "could not install$missing"; }

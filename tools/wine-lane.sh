@@ -313,20 +313,20 @@ for path in "${binds[@]}"; do
   table+="$fstab_field $root_field$fstab_field none $options 0 0
 "
 done
-# mount reads its table from a file only, not from a pipe.
-fstab=/tmp/.wine-lane.$$.$RANDOM.fstab
-printf '%s' "$table" >"$fstab"
+# mount reads its table from a file only, not from a pipe: it gets one open
+# and already removed, so none is left in /tmp whatever becomes of the call.
+fstab=$(mktemp /tmp/.wine-lane.XXXXXXXXXX)
+exec {fd}<>"$fstab"
+rm -f "$fstab"
+printf '%s' "$table" >&"$fd"
 
 # The caller's PATH names the machine's directories, not the chroot's. The
 # wine package makes /usr/bin/wineserver only as an alternatives link to the
 # one in /usr/lib/wine; that directory keeps the bare name working without it.
 # shellcheck disable=SC2016
-exec unshare --mount --propagation private -- /bin/sh -c '
-  mount -a -T "$1"
-  status=$?
-  rm -f "$1"
-  [ "$status" -eq 0 ] || exit 125
-  root=$2 wd=$3
+exec unshare --mount --propagation private -- /bin/bash -c '
+  fd=$1 root=$2 wd=$3
+  mount -a -T "/dev/fd/$fd" || exit 125
   shift 3
   PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin:/usr/lib/wine \
-    exec unshare --root="$root" --wd="$wd" -- "$@"' "$me" "$fstab" "$chroot" "$wd" "$@"
+    exec unshare --root="$root" --wd="$wd" -- "$@" {fd}<&-' "$me" "$fd" "$chroot" "$wd" "$@"
