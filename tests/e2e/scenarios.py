@@ -381,7 +381,7 @@ def run_row(ctx, row, cycles):
         # As root the host can be made: one that was not is a failure.
         return "FAIL" if os.geteuid() == 0 else "SKIP", "no test host: " + ctx["no_host"], {}
     if any(s[0] == "plant" for s in steps) and not (ctx.get("compiler") and ctx.get("wine_dlls")):
-        return "SKIP", "needs mingw-w64 and Wine's own DLLs to plant copies of", {}
+        return "FAIL", "needs mingw-w64 and Wine's own DLLs to plant copies of", {}
     if mode:
         responder(ctx, "reset")
         if responder(ctx, mode) != "ok":
