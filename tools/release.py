@@ -92,14 +92,14 @@ def said(done):
 
 
 def shown(text):
-    """Text from a zip or a signature as a terminal shows, not obeys, it: controls escaped."""
+    """Text that may hold a zip's or a signature's, every control character escaped: none to obey."""
     return "".join(c if c.isprintable() else repr(c)[1:-1] for c in text)
 
 
 # ---- the program -----------------------------------------------------------
 def load_pe(data):
-    """A program's headers, refused unless its signature's entry is there and
-    its sections lie apart inside it: then nothing taken of it is larger than it."""
+    """A program's headers, refused unless they hold an entry for a signature, one within its
+    limit, and sections apart inside the file: then nothing taken of it is larger than the file."""
     try:
         pe = pefile.PE(data=data, fast_load=True)
     except pefile.PEFormatError:
@@ -347,7 +347,7 @@ def unpack(archive):
                     raise Unfit("%s is %s, which no release zip is" % (where, how))
             # No more inflated than the size checked, whatever the data holds.
             return {entry: z.open(entry).read(ENTRY_LIMIT) for entry in ENTRIES}
-    except (zipfile.BadZipFile, EOFError, NotImplementedError, zlib.error) as error:
+    except (zipfile.BadZipFile, EOFError, NotImplementedError, ValueError, zlib.error) as error:
         raise Unfit("%s cannot be unpacked: %s" % (name, error))
 
 

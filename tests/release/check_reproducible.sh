@@ -72,8 +72,7 @@ flags=$(field flags)
 [ "$(field subsystem)" = "$windows" ] && [ "$(field os)" = "$windows" ] ||
     fail "the header names Windows $(field subsystem) (OS $(field os)), not $windows"
 
-# The five KnownDLLs the README names, which always come from System32
-# wherever the exe lies, and no other: any import more is a change to review.
+# The five KnownDLLs the README names, always taken from System32, and no other.
 dlls=$(field imports | tr 'A-Z ' 'a-z\n' | LC_ALL=C sort | tr '\n' ' ')
 [ "$dlls" = "kernel32.dll msvcrt.dll shell32.dll user32.dll ws2_32.dll " ] ||
     fail "imports $dlls, not those five alone"
