@@ -232,7 +232,7 @@ content = cms.ContentInfo.load(signature.der)
 content["content"]["signer_infos"][0]["sid"].chosen["issuer"] = issuer
 content["content"]["certificates"][0].chosen["tbs_certificate"]["issuer"] = issuer
 release.write(out + "/nested.der", content.dump(force=True))
-# vimra.exe's name, in the central directory, flagged UTF-8 and not so.
+# vimra.exe's name in the central directory, its record's flags 37 bytes before: UTF-8, and it is not.
 utf8 = bytearray(release.read(out + "/" + zipped("utf8.zip", signed)))
 at = utf8.rindex(b"vimra.exe")
 utf8[at], utf8[at - 37] = 0xFF, utf8[at - 37] | 0x08
