@@ -7,7 +7,6 @@
     tools/release.py verify ZIP [SIGNATURE]  whether ZIP holds exactly this source's build
     tools/release.py build ARCH DIR          the release exe of x64 or arm64 built in DIR: its path
     tools/release.py describe EXE            the machine, flags, Windows version and DLLs of EXE
-    tools/release.py zip ZIP EXE             EXE packed as a release zip
 
 VIMRA_PACKAGE_ARCHES: the zips to make (default "x64 arm64"); VIMRA_PACKAGE_BUILD
 (default build/package), VIMRA_DIST (dist), VIMRA_VERIFY_BUILD (build/verify).
@@ -15,14 +14,18 @@ Exit 0: done or VERIFIED; 1: DIFFERENT; 2: refused, with the reason on stderr.
 Debian's pefile and asn1crypto read programs and signatures; osslsigncode
 takes a signature off and attaches it, openssl checks it against its own certificate.
 """
+import base64
 import collections
 import hashlib
+import io
+import itertools
 import os
 import re
 import subprocess
 import sys
 import tempfile
 import zipfile
+import zlib
 
 try:
     import pefile
@@ -50,6 +53,13 @@ ENTRIES = ["LICENSE.txt", "readme.txt", "vimra.exe"]
 GUIDE_END = "<!-- readme.txt ends here -->"
 # Any fixed moment will do; this one is the year of the release.
 STAMP = (2026, 1, 1, 0, 0, 0)
+SECURITY = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]
+# A zip to verify and the signature beside it may come from anyone: each is
+# held to what a release is before it is read. Its exe is 40 KiB, its readme
+# 12; its signature 1.5 KiB, a few times that with a chain and a time-stamp.
+ENTRY_LIMIT = 64 << 10
+ZIP_LIMIT = 4 * ENTRY_LIMIT
+SIGNATURE_LIMIT = 16 << 10
 
 
 class Unfit(Exception):
@@ -76,15 +86,33 @@ def write(path, data):
 
 
 def said(done):
-    return (done.stdout + done.stderr).decode("utf-8", "replace")
+    """A tool's words on one line."""
+    lines = (done.stdout + done.stderr).decode("utf-8", "replace").splitlines()
+    return "; ".join(line.strip() for line in lines if line.strip()) or "no reason given"
+
+
+def shown(text):
+    """Text that may hold a zip's or a signature's, every control character escaped: none to obey."""
+    return "".join(c if c.isprintable() else repr(c)[1:-1] for c in text)
 
 
 # ---- the program -----------------------------------------------------------
 def load_pe(data):
+    """A program's headers, refused unless they hold an entry for a signature, one within its
+    limit, and sections apart inside the file: then nothing taken of it is larger than the file."""
     try:
-        return pefile.PE(data=data, fast_load=True)
+        pe = pefile.PE(data=data, fast_load=True)
     except pefile.PEFormatError:
         raise Unfit("not a Windows program")
+    if len(pe.OPTIONAL_HEADER.DATA_DIRECTORY) <= SECURITY:
+        raise Unfit("not a Windows program: too few data directories, none for a signature")
+    if signature_table(pe).Size > SIGNATURE_LIMIT:
+        raise Unfit("its signature is over the limit of %d KiB" % (SIGNATURE_LIMIT >> 10))
+    spans = sorted((s.PointerToRawData, s.PointerToRawData + s.SizeOfRawData)
+                   for s in pe.sections if s.SizeOfRawData)
+    if any(later[0] < span[1] for span, later in zip(spans, spans[1:])) or spans and spans[-1][1] > len(data):
+        raise Unfit("its sections overlap or reach past its end")
+    return pe
 
 
 def arch_of(pe):
@@ -95,7 +123,7 @@ def arch_of(pe):
 
 def signature_table(pe):
     """The certificate table's directory entry; its address is a file offset."""
-    return pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]]
+    return pe.OPTIONAL_HEADER.DATA_DIRECTORY[SECURITY]
 
 
 def unsigned_end(pe, data):
@@ -115,12 +143,9 @@ def digest(data):
     """The Authenticode SHA-256 of a program: every byte before its signature
     table but the fields that signing writes."""
     pe = load_pe(data)
-    h, at = hashlib.sha256(), 0
-    for field, size in signing_fields(pe):
-        h.update(data[at:field])
-        at = field + size
-    h.update(data[at:unsigned_end(pe, data)])
-    return h.digest()
+    (checksum, _), (table, _) = signing_fields(pe)
+    kept = data[:checksum] + data[checksum + 4:table] + data[table + 8:unsigned_end(pe, data)]
+    return hashlib.sha256(kept).digest()
 
 
 def differences(got, want):
@@ -138,17 +163,11 @@ def differences(got, want):
         return headers, sections, data[last:unsigned_end(pe, data)]
 
     (headers, sections, rest), (headers_want, sections_want, rest_want) = parts(got), parts(want)
-    names = sorted(set(sections) | set(sections_want))
-    changed = [n for n in names if sections.get(n) != sections_want.get(n)]
-    code = [n for n in changed if n != ".rsrc"]
-    found = ["headers"] if headers != headers_want else []
-    if code:
-        found.append("code (%s)" % ", ".join(code))
-    if ".rsrc" in changed:
-        found.append("resources (.rsrc)")
-    if rest != rest_want:
-        found.append("bytes after the last section")
-    return found
+    changed = sorted(n for n in set(sections) | set(sections_want) if sections.get(n) != sections_want.get(n))
+    code = ", ".join(n for n in changed if n != ".rsrc")
+    return [phrase for phrase, found in [("headers", headers != headers_want), ("code (%s)" % code, code),
+                                         ("resources (.rsrc)", ".rsrc" in changed),
+                                         ("bytes after the last section", rest != rest_want)] if found]
 
 
 def headers(path):
@@ -174,50 +193,41 @@ class SpcIndirectDataContent(core.Sequence):
 
 
 class Signature:
-    """An Authenticode signature: PKCS#7, in PEM (as osslsigncode writes it) or DER."""
+    """An Authenticode signature: PKCS#7, in PEM (as osslsigncode writes it) or DER, all
+    read here, where one that is not what it should be, however nested, is refused."""
 
     def __init__(self, blob):
         try:
-            self.der = pem.unarmor(blob)[2] if pem.detect(blob) else blob
+            # Its base64 taken whole: asn1crypto's PEM reader takes time that
+            # grows with the square of the lines.
+            self.der = base64.b64decode(re.sub(rb"-----[^\n]*", b"", blob)) if pem.detect(blob) else blob
             signed = cms.ContentInfo.load(self.der, strict=True)["content"]
-            self.signer = signed["signer_infos"][0]
-            self.content = signed["encap_content_info"]["content"].parse(SpcIndirectDataContent)
-            self.file_digest = self.content["message_digest"]["digest"].native
-            self.certificates = [c.chosen for c in signed["certificates"]]
-            self.value = self.signer["signature"].native
-        except (ValueError, TypeError, KeyError, IndexError, AttributeError):
+            signer = signed["signer_infos"][0]
+            content = signed["encap_content_info"]["content"].parse(SpcIndirectDataContent)
+            self.file_digest = content["message_digest"]["digest"].native
+            self.value = signer["signature"].native
+            # The signer names its certificate by issuer and serial number.
+            sid = signer["sid"].chosen if signer["sid"].name == "issuer_and_serial_number" else None
+            certs = [c.chosen for c in signed["certificates"]]
+            self.cert = next((c for c in certs if sid and c.issuer == sid["issuer"]
+                              and c.serial_number == sid["serial_number"].native), None)
+            self.signed_by = self.cert.subject.human_friendly if self.cert else ""
+            # The signed attributes hold the digest of the signed content's
+            # value, without its tag and length.
+            attributes = signer["signed_attrs"]
+            digests = [a["values"].native for a in attributes if a["type"].native == "message_digest"]
+            algorithms = {content["message_digest"]["digest_algorithm"]["algorithm"].native,
+                          signer["digest_algorithm"]["algorithm"].native}
+            self.problems = [problem for problem, found in [
+                ("its digest is not SHA-256", algorithms != {"sha256"}),
+                ("its signed attributes do not match the content they sign",
+                 digests != [[hashlib.sha256(content.contents).digest()]]),
+                ("it does not hold its signer's certificate", not self.cert),
+                # What is signed is the attributes as a SET, not in their [0] tag.
+                ("its signature value does not check out against its certificate",
+                 self.cert and not checks_out(self.cert, attributes.untag().dump(), self.value))] if found]
+        except (ValueError, TypeError, KeyError, IndexError, AttributeError, RecursionError):
             raise Unfit("not a PKCS#7 signature")
-
-    def certificate(self):
-        """The signer's certificate, which the signer names by issuer and serial number."""
-        sid = self.signer["sid"]
-        for cert in self.certificates:
-            if (sid.name == "issuer_and_serial_number" and cert.issuer == sid.chosen["issuer"]
-                    and cert.serial_number == sid.chosen["serial_number"].native):
-                return cert
-        return None
-
-    def problems(self):
-        """What is wrong with the signature in itself: nothing, for one made by
-        the holder of its certificate's key and not touched since."""
-        found = []
-        algorithms = {self.content["message_digest"]["digest_algorithm"]["algorithm"].native,
-                      self.signer["digest_algorithm"]["algorithm"].native}
-        if algorithms != {"sha256"}:
-            found.append("its digest is not SHA-256")
-        # The signed attributes hold the digest of the signed content's value,
-        # without its tag and length.
-        attributes = self.signer["signed_attrs"]
-        digests = [a["values"][0].native for a in attributes if a["type"].native == "message_digest"]
-        if digests != [hashlib.sha256(self.content.contents).digest()]:
-            found.append("its signed attributes do not match the content they sign")
-        cert = self.certificate()
-        if cert is None:
-            found.append("it does not hold its signer's certificate")
-        # What is signed is the attributes as a SET, not in their [0] tag.
-        elif not checks_out(cert, attributes.untag().dump(), self.value):
-            found.append("its signature value does not check out against its certificate")
-        return found
 
 
 def checks_out(cert, data, value):
@@ -239,8 +249,7 @@ def take_off(exe, out):
         # As osslsigncode 2.5 does on a table with an empty second entry.
         raise Unfit("its signature cannot be taken off: osslsigncode did not finish in %d s" % TOOL_SECONDS)
     if done.returncode != 0 or not os.path.isfile(out):
-        lines = [line for line in said(done).splitlines() if line.strip()] or ["no reason given"]
-        raise Unfit("its signature cannot be taken off: " + lines[-1])
+        raise Unfit("its signature cannot be taken off: " + said(done))
     return Signature(read(out))
 
 
@@ -251,7 +260,7 @@ def attach(signature, exe, out):
     # question here: the result is written either way, and judged by its bytes.
     done = run(["osslsigncode", "attach-signature", "-sigin", signature, "-in", exe, "-out", out])
     if done.returncode not in (0, 1) or not os.path.isfile(out):
-        raise Unfit("the signature cannot be attached: " + said(done).strip())
+        raise Unfit("the signature cannot be attached: " + said(done))
     return read(out)
 
 
@@ -278,20 +287,15 @@ def plain(markdown):
     # A paragraph with a picture is about that picture, which the text
     # cannot show: it goes whole, caption included.
     guide = "\n\n".join(p for p in guide.split("\n\n") if "![" not in p)
-    out, rows = [], []
-    for line in guide.split("\n") + [""]:
-        if line.startswith("|"):
-            rows.append(line)
-            continue
+    out = []
+    for rows, lines in itertools.groupby(guide.split("\n"), lambda line: line.startswith("|")):
         if rows:
-            out += table(rows)
-            rows = []
-        heading = re.match(r"(#+) (.*)", line)
-        if heading:
-            text = heading.group(2)
-            out += [text, ("=" if len(heading.group(1)) == 1 else "-") * len(text)]
+            out += table(list(lines))
             continue
-        out.append(inline(line))
+        for line in lines:
+            heading = re.match(r"(#+) (.*)", line)
+            text = heading.group(2) if heading else inline(line)
+            out += [text, ("=" if len(heading.group(1)) == 1 else "-") * len(text)] if heading else [text]
     return re.sub(r"\n{3,}", "\n\n", "\n".join(out)).strip("\n") + "\n"
 
 
@@ -320,20 +324,30 @@ def pack(target, exe):
     os.replace(target + ".tmp", target)
 
 
-def unpack(archive, into):
-    """A release zip unpacked, anything else refused."""
+def unpack(archive):
+    """A release zip's entries by name, each held to its limit before it is
+    inflated; anything else refused."""
     name = os.path.basename(archive)
-    if not zipfile.is_zipfile(archive):
+    data = io.BytesIO(read(archive))
+    if not zipfile.is_zipfile(data):
         raise Unfit("%s is not a zip file" % name)
     try:
-        with zipfile.ZipFile(archive) as z:
+        with zipfile.ZipFile(data) as z:
             names = sorted(z.namelist())
             if names != ENTRIES:
                 raise Unfit("%s is not a vimra release zip: it holds %s, not %s"
                             % (name, ", ".join(names) or "nothing", ", ".join(ENTRIES)))
-            # Names checked above, so nothing lands outside the folder.
-            z.extractall(into)
-    except (zipfile.BadZipFile, OSError, EOFError) as error:
+            for info in z.infolist():
+                where = "%s: %s" % (name, info.filename)
+                if info.file_size > ENTRY_LIMIT:
+                    raise Unfit("%s is over the limit of %d KiB" % (where, ENTRY_LIMIT >> 10))
+                # zipfile inflates what other methods hold whole, however little is asked of it.
+                how = "encrypted" if info.flag_bits & 1 else "compressed by method %d" % info.compress_type
+                if info.flag_bits & 1 or info.compress_type not in (zipfile.ZIP_STORED, zipfile.ZIP_DEFLATED):
+                    raise Unfit("%s is %s, which no release zip is" % (where, how))
+            # No more inflated than the size checked, whatever the data holds.
+            return {entry: z.open(entry).read(ENTRY_LIMIT) for entry in ENTRIES}
+    except (zipfile.BadZipFile, EOFError, NotImplementedError, ValueError, zlib.error) as error:
         raise Unfit("%s cannot be unpacked: %s" % (name, error))
 
 
@@ -406,33 +420,30 @@ def sign(options, dist):
         signers = []
         for path in package(out):
             name = os.path.basename(path)[:-len(".zip")]
-            unpack(path, os.path.join(stage, name))
-            exe = os.path.join(stage, name, "vimra.exe")
+            exe = os.path.join(stage, name + ".exe")
+            write(exe, unpack(path)["vimra.exe"])
             signed = os.path.join(stage, name + "-signed.exe")
             # Its words are kept for a failure; a token's PIN it asks for on the terminal.
             done = run(["osslsigncode", "sign", "-h", "sha256"] + options + ["-in", exe, "-out", signed], 600)
             if done.returncode != 0:
-                raise Unfit("osslsigncode could not sign the exe of %s.zip; it said:\n  %s"
-                            % (name, said(done).strip().replace("\n", "\n  ")))
+                raise Unfit("osslsigncode could not sign the exe of %s.zip; it said: %s" % (name, said(done)))
             signature_file = os.path.join(out, name + "-signature.pem")
             signature = take_off(signed, signature_file)
-            problems = signature.problems()
-            if problems:
-                raise Unfit("the signature made is broken: " + "; ".join(problems))
-            cert = signature.certificate()
+            if signature.problems:
+                raise Unfit("the signature made is broken: " + "; ".join(signature.problems))
             # osslsigncode signs with any certificate; Windows only honours
             # one made for signing code.
-            usages = cert.extended_key_usage_value
+            usages = signature.cert.extended_key_usage_value
             if usages is None or "code_signing" not in usages.native:
                 raise Unfit("the certificate is not for signing code (its extended key usage lacks "
-                            "Code Signing): " + cert.subject.human_friendly)
+                            "Code Signing): " + signature.signed_by)
             # What is published must give the signed exe back.
             if attach(signature_file, exe, os.path.join(stage, "attached.exe")) != read(signed):
                 raise Unfit("the signature taken off the signed exe of %s.zip does not give it back "
                             "when attached" % name)
             pack(os.path.join(out, name + "-signed.zip"), read(signed))
             checksum(os.path.join(out, name + "-signed.zip"))
-            signers.append("%s: signed by %s" % (name, cert.subject.human_friendly))
+            signers.append(shown("%s: signed by %s" % (name, signature.signed_by)))
 
         os.makedirs(dist, exist_ok=True)
         for name in sorted(os.listdir(out)):
@@ -450,37 +461,38 @@ def verify(archive, published):
     and made over this build, and the signature file given, if any, its own.
     Whose certificate it is, is for Windows to show."""
     name = os.path.basename(archive)
-    for path in filter(None, [archive, published]):
-        if not os.path.isfile(path):
+    for path, limit in [(archive, ZIP_LIMIT), (published, SIGNATURE_LIMIT)]:
+        if path and not os.path.isfile(path):
             raise Unfit("no such file: %s" % path)
+        if path and os.path.getsize(path) > limit:
+            raise Unfit("%s is over the limit of %d KiB" % (os.path.basename(path), limit >> 10))
     try:
         given = Signature(read(published)) if published else None
     except Unfit as why:
         raise Unfit("%s: %s" % (os.path.basename(published), why))
-    with tempfile.TemporaryDirectory(prefix="vimra-verify.") as work:
-        unpack(archive, os.path.join(work, "zip"))
-        got = read(os.path.join(work, "zip", "vimra.exe"))
-        try:
-            arch = arch_of(load_pe(got))
-        except Unfit as why:
-            raise Unfit("%s: vimra.exe: %s" % (name, why))
-        if arch not in ARCHES:
-            raise Unfit("%s: vimra.exe: a program for neither x64 nor ARM64 (machine %s)" % (name, arch))
-        out = os.path.join(os.environ.get("VIMRA_VERIFY_BUILD", os.path.join(ROOT, "build", "verify")), arch)
-        print("verify: building the %s exe in %s" % (arch, out), file=sys.stderr)
-        rebuilt = build(arch, out)
-        source = "this source's %s build" % ARCHES[arch].title
-        if signature_table(load_pe(got)).Size:
+    entries = unpack(archive)
+    got = entries["vimra.exe"]
+    try:
+        arch = arch_of(load_pe(got))
+    except Unfit as why:
+        raise Unfit("%s: vimra.exe: %s" % (name, why))
+    if arch not in ARCHES:
+        raise Unfit("%s: vimra.exe: a program for neither x64 nor ARM64 (machine %s)" % (name, arch))
+    out = os.path.join(os.environ.get("VIMRA_VERIFY_BUILD", os.path.join(ROOT, "build", "verify")), arch)
+    print("verify: building the %s exe in %s" % (arch, out), file=sys.stderr)
+    rebuilt = build(arch, out)
+    source = "this source's %s build" % ARCHES[arch].title
+    if signature_table(load_pe(got)).Size:
+        with tempfile.TemporaryDirectory(prefix="vimra-verify.") as work:
             found, held = signed_differences(got, rebuilt, source, given, published, work)
-        else:
-            found, held = unsigned_differences(got, read(rebuilt), source, given)
-        for text, data in texts().items():
-            if read(os.path.join(work, "zip", text)) != data:
-                found.append("its %s is not what this tree makes" % text)
+    else:
+        found, held = unsigned_differences(got, read(rebuilt), source, given)
+    found += ["its %s is not what this tree makes" % text
+              for text, data in texts().items() if entries[text] != data]
     if found:
-        print("DIFFERENT: %s: %s" % (name, "; ".join(found)))
+        print(shown("DIFFERENT: %s: %s" % (name, "; ".join(found))))
         return 1
-    print("VERIFIED: %s: %s; readme.txt and LICENSE.txt are what this tree makes" % (name, held))
+    print(shown("VERIFIED: %s: %s; readme.txt and LICENSE.txt are what this tree makes" % (name, held)))
     return 0
 
 
@@ -492,9 +504,8 @@ def unsigned_differences(got, want, source, given):
         found.append("its vimra.exe differs from %s in %s" % (source, parts))
     held = "vimra.exe is %s, byte for byte, unsigned" % source
     if given:
-        problems = given.problems()
-        if problems:
-            found.append("the signature given is damaged: " + "; ".join(problems))
+        if given.problems:
+            found.append("the signature given is damaged: " + "; ".join(given.problems))
         elif given.file_digest != digest(want):
             found.append("the signature given was made over a different build")
         held += "; the signature given is intact and made over this build"
@@ -523,9 +534,8 @@ def signed_differences(got, rebuilt, source, given, published, work):
         found.append("%d bytes are hidden in its signature table after the signature" % hidden)
     if given and given.der != signature.der:
         found.append("its signature is not the one given (%s)" % os.path.basename(published))
-    problems = signature.problems()
-    if problems:
-        found.append("its signature is damaged: " + "; ".join(problems))
+    if signature.problems:
+        found.append("its signature is damaged: " + "; ".join(signature.problems))
     parts = " and ".join(differences(got, want))
     if parts and signature.file_digest == digest(got):
         found.append("it was signed over a different build: it differs from %s in %s" % (source, parts))
@@ -534,15 +544,17 @@ def signed_differences(got, rebuilt, source, given, published, work):
                      % (parts, source))
     elif parts:
         found.append("it differs from %s in %s, and its signature is over neither" % (source, parts))
-    elif signature.file_digest != digest(want) and not problems:
+    elif signature.file_digest != digest(want) and not signature.problems:
         found.append("its signature was made over a different build")
     if not found and attached != got:
         found.append("%s with its signature attached is not its vimra.exe byte for byte" % source)
     if found:
         return found, ""
     held = "vimra.exe is %s with its signature attached, byte for byte, signed by %s" % (
-        source, signature.certificate().subject.human_friendly)
-    return found, held + (" with the signature given" if given else "")
+        source, signature.signed_by)
+    return found, held + (" with the signature given" if given else "; without the published signature"
+                          " file this means this source's build plus some well-formed signature: only that"
+                          " file, or the published SHA-256, pins the released zip")
 
 
 def main(argv):
@@ -562,13 +574,11 @@ def main(argv):
         elif command == "describe" and count == 1:
             for fact in headers(arguments[0]).items():
                 print(*fact)
-        elif command == "zip" and count == 2:
-            pack(arguments[0], read(arguments[1]))
         else:
             print(__doc__, file=sys.stderr)
             return 2
     except Unfit as why:
-        print("%s: %s" % (command, why), file=sys.stderr)
+        print(shown("%s: %s" % (command, why)), file=sys.stderr)
         return 2
     except subprocess.TimeoutExpired as stuck:
         print("%s: %s did not finish in %d s" % (command, stuck.cmd[0], stuck.timeout), file=sys.stderr)

@@ -5,8 +5,8 @@
 # paths into two different build directories, and fails unless the two exes
 # are byte-for-byte the same. Also holds the exe, as tools/release.py reads
 # its headers, to its architecture (the COFF Machine field), its footprint
-# (at most 40 KiB, no DLL but Windows' own) and its safety: no import of a
-# DLL that Windows would look for in the program's folder first, and the PE
+# (at most 40 KiB) and its safety: its imports exactly the five KnownDLLs,
+# none a DLL that Windows would look for in the program's folder first; the PE
 # flags for ASLR, high-entropy addresses, NX and terminal servers; and the
 # oldest Windows its header names (the OS and subsystem versions the loader
 # reads), the one the README gives: 6.0, Vista, for x64 and 10.0 for ARM64.
@@ -72,16 +72,10 @@ flags=$(field flags)
 [ "$(field subsystem)" = "$windows" ] && [ "$(field os)" = "$windows" ] ||
     fail "the header names Windows $(field subsystem) (OS $(field os)), not $windows"
 
-dlls=$(field imports)
-[ -n "$dlls" ] || fail "no imports found"
-for dll in $dlls; do
-    case $(echo "$dll" | tr 'A-Z' 'a-z') in
-    # KnownDLLs only: these always come from System32, wherever the exe lies.
-    kernel32.dll | user32.dll | gdi32.dll | shell32.dll | advapi32.dll | ws2_32.dll | \
-        msvcrt.dll | comctl32.dll | ole32.dll) ;;
-    *) fail "imports $dll, which is not a KnownDLL" ;;
-    esac
-done
+# The five KnownDLLs the README names, always taken from System32, and no other.
+dlls=$(field imports | tr 'A-Z ' 'a-z\n' | LC_ALL=C sort | tr '\n' ' ')
+[ "$dlls" = "kernel32.dll msvcrt.dll shell32.dll user32.dll ws2_32.dll " ] ||
+    fail "imports $dlls, not those five alone"
 
 if grep -q "$work" "$one"; then
     fail "the build path is embedded in the exe"

@@ -10,13 +10,12 @@
 #   (the exe byte for byte, the texts what this tree makes, nothing else in
 #   the zip), with and without the detached signature; the signature checks
 #   against the throwaway authority with osslsigncode verify;
-# - a byte changed in the code or the resources after signing, a byte changed
-#   in the signature, bytes appended after it, an exe signed over a different
-#   build and a signature that is not the published one are each DIFFERENT,
-#   each with its own words;
-# - bad input to signing and verifying (no such file, not a zip, a zip of
-#   something else, a wrong password, a certificate not for signing code) is
-#   refused with its reason, and dist/ is left as it was;
+# - tampering (code, resources or signature changed after signing, bytes
+#   appended, an exe signed over another build, not the published signature)
+#   is DIFFERENT and bad or hostile input to verifying (a zip's control codes,
+#   encryption, sizes, methods or sections, a deep or huge signature) refused,
+#   each in its own words, one line of plain text, in seconds; bad input to
+#   signing (wrong password, certificate not for code) too, dist/ unchanged;
 # - a key on a PKCS#11 token signs as well as a key file (SoftHSM's token).
 # Leaves the signed exe as SCRATCH_DIR/signed-ARCH/vimra.exe: tests/run-all.sh
 # runs an end-to-end row with the x64 one under Wine.
@@ -41,7 +40,7 @@ export VIMRA_PACKAGE_ARCHES="$arch" VIMRA_PACKAGE_BUILD="$work/build" \
     VIMRA_DIST="$dist" VIMRA_VERIFY_BUILD="$work/verify"
 
 status=0
-fail() { echo "FAIL ($arch): $*"; status=1; }
+fail() { printf 'FAIL (%s): %s\n' "$arch" "$*"; status=1; }
 
 # A self-signed certificate for signing code, one for serving web sites, and
 # the password of the key file: good for two days, never used after this run.
@@ -59,31 +58,33 @@ certificate web-server serverAuth
 # A listing of dist/ with every file's digest: what "left as it was" means.
 snapshot() { (cd "$dist" && find . -type f | LC_ALL=C sort | xargs -r sha256sum); }
 
-# Runs tools/release.py and holds it to its exit status and to words of what
-# it says; a verdict (status 0 or 1) must be one line on stdout, and dist/
-# untouched unless the run was a signing meant to write it.
+# Runs tools/release.py, within $seconds if set, and holds it to its exit
+# status and words; a verify to one line of plain text (a verdict on stdout)
+# whatever the zip holds, and dist/ untouched unless a signing is to write it.
 expect() {  # case name, status, words, tools/release.py command and arguments...
     name=$1 want=$2 words=$3
     shift 3
     before=$(snapshot)
     set +e
-    "$release" "$@" >"$work/out" 2>"$work/err"
+    ${seconds:+timeout "$seconds"} "$release" "$@" >"$work/out" 2>"$work/err"
     got=$?
     set -e
-    said=$(cat "$work/out" "$work/err" | grep -v '^verify: building ')
+    said=$(cat "$work/out" "$work/err" | grep -v '^verify: building ' || true)
     if [ "$got" -ne "$want" ]; then
         fail "$name: exit $got, not $want:"
-        echo "$said" | sed 's/^/    /'
+        printf '%s\n' "$said" | sed 's/^/    /' | cat -v
         return 0
     fi
-    echo "$said" | grep -qF -- "$words" || fail "$name: no \"$words\" in: $said"
-    if [ "$1" = verify ] && [ "$got" -lt 2 ] && [ "$(grep -c . "$work/out")" -ne 1 ]; then
-        fail "$name: not one verdict line: $(cat "$work/out")"
+    printf '%s\n' "$said" | grep -qF -- "$words" || fail "$name: no \"$words\" in: $said"
+    if [ "$1" = verify ] && { [ "$(printf '%s\n' "$said" | grep -c .)" -ne 1 ] ||
+        [ "$(grep -c . "$work/out")" -ne $((got < 2)) ] ||
+        printf '%s' "$said" | LC_ALL=C grep -q '[[:cntrl:]]'; }; then
+        fail "$name: not one line of plain text: $(printf '%s\n' "$said" | cat -v)"
     fi
     if [ "$1" = verify ] || [ "$got" -ne 0 ]; then
         [ "$(snapshot)" = "$before" ] || fail "$name: dist/ changed"
     fi
-    echo "ok $name (exit $got): $(echo "$said" | head -n 3)"
+    printf 'ok %s (exit %s): %s\n' "$name" "$got" "$(printf '%s\n' "$said" | head -n 3)"
 }
 
 # Bad input to signing, before anything is in dist/.
@@ -137,83 +138,13 @@ timeout 60 osslsigncode verify -CAfile "$keys/signer.pem" -in "$scratch/signed-$
     fail "osslsigncode verify rejects the signed exe:"
     sed 's/^/    /' "$work/osslsigncode.log"
 }
-expect "signed zip" 0 "VERIFIED" verify "$base-signed.zip"
+expect "signed zip" 0 "this source's build plus some well-formed signature" verify "$base-signed.zip"
 expect "signed zip, its signature" 0 "with the signature given" \
     verify "$base-signed.zip" "$base-signature.pem"
 expect "unsigned zip" 0 "VERIFIED" verify "$base.zip"
 expect "unsigned zip, the signature" 0 "intact and made over this build" \
     verify "$base.zip" "$base-signature.pem"
 [ $status -eq 0 ] || exit 1
-
-# Tampering: each case made from the good files by one change, packed as a
-# release zip again.
-change() {  # what, exe in, exe out
-    /usr/bin/python3 -B - "$src/tools" "$@" <<'PY'
-import sys
-
-sys.path.insert(0, sys.argv[1])
-import release
-
-what, source, target = sys.argv[2:5]
-data = bytearray(release.read(source))
-if what in (".text", ".rsrc"):
-    pe = release.load_pe(bytes(data))
-    section = next(s for s in pe.sections if s.Name.rstrip(b"\0") == what.encode())
-    data[section.PointerToRawData + section.SizeOfRawData // 2] ^= 0x01
-elif what == "signature":
-    value = release.take_off(source, target).value
-    data[bytes(data).index(value) + len(value) // 2] ^= 0x01
-elif what == "append":
-    data += b"appended"
-release.write(target, bytes(data))
-PY
-}
-pack() { "$release" zip "$tampered/$1.zip" "$tampered/$1.exe"; }
-for what in .text .rsrc signature append; do
-    change "$what" "$scratch/signed-$arch/vimra.exe" "$tampered/${what#.}.exe"
-    pack "${what#.}"
-done
-change .text "$work/unsigned/vimra.exe" "$tampered/unsigned-other-build.exe"
-# shellcheck disable=SC2086
-timeout 60 osslsigncode sign -h sha256 $signer -in "$tampered/unsigned-other-build.exe" \
-    -out "$tampered/other-build.exe" >/dev/null
-pack other-build
-timeout 60 osslsigncode extract-signature -pem -in "$tampered/other-build.exe" \
-    -out "$tampered/other-build.pem" >/dev/null
-
-expect "code changed after signing" 1 "changed after signing, in code (.text)" \
-    verify "$tampered/text.zip"
-expect "resources changed after signing" 1 "changed after signing, in resources (.rsrc)" \
-    verify "$tampered/rsrc.zip"
-expect "signature changed" 1 "its signature is damaged: its signature value does not check out" \
-    verify "$tampered/signature.zip"
-expect "bytes appended" 1 "8 bytes are appended after its signature" \
-    verify "$tampered/append.zip"
-expect "signed over another build" 1 "it was signed over a different build: it differs from" \
-    verify "$tampered/other-build.zip"
-expect "not the published signature" 1 "its signature is not the one given" \
-    verify "$tampered/other-build.zip" "$base-signature.pem"
-expect "a signature over another build given" 1 "the signature given was made over a different build" \
-    verify "$base.zip" "$tampered/other-build.pem"
-
-# Bad input to verifying.
-printf 'not a zip\n' >"$tampered/text-file.zip"
-mkdir "$tampered/other" "$tampered/not-a-program"
-printf 'MZ' >"$tampered/other/setup.exe"
-printf 'something else\r\n' >"$tampered/other/notes.txt"
-for text in readme.txt LICENSE.txt vimra.exe; do echo "text" >"$tampered/not-a-program/$text"; done
-(cd "$tampered/other" && /usr/bin/python3 -m zipfile -c ../other.zip setup.exe notes.txt)
-(cd "$tampered/not-a-program" &&
-    /usr/bin/python3 -m zipfile -c ../not-a-program.zip readme.txt LICENSE.txt vimra.exe)
-expect "verify: no such file" 2 "no such file: $tampered/missing.zip" verify "$tampered/missing.zip"
-expect "verify: not a zip" 2 "text-file.zip is not a zip file" verify "$tampered/text-file.zip"
-expect "verify: a zip of something else" 2 "other.zip is not a vimra release zip: it holds notes.txt, setup.exe" \
-    verify "$tampered/other.zip"
-expect "verify: not a program" 2 "not-a-program.zip: vimra.exe: not a Windows program" \
-    verify "$tampered/not-a-program.zip"
-expect "verify: no such signature" 2 "no such file: $tampered/missing.pem" \
-    verify "$base-signed.zip" "$tampered/missing.pem"
-expect "verify: not a signature" 2 "not a PKCS#7 signature" verify "$base-signed.zip" "$tampered/text-file.zip"
 
 # The key on a hardware token instead of in a file: SoftHSM's software
 # token, kept in the scratch folder, through the same PKCS#11 module option
@@ -238,6 +169,110 @@ if command -v softhsm2-util >/dev/null 2>&1 && [ -f "$module" ]; then
 else
     echo "the token case skipped: softhsm2 not installed (tools/setup-debian.sh installs it)"
 fi
+
+# Tampering, bad input and hostile input, as anyone may publish beside a
+# release: each row a zip or a signature made here, most from the good files
+# by one change, the exit status it must get and words of its one line; each
+# in seconds and little memory, as a zip is refused before it is inflated.
+/usr/bin/python3 -B - "$src/tools" "$base" "$tampered" "$signer" <<'PY' >"$tampered/rows"
+import sys
+import zipfile
+
+sys.path.insert(0, sys.argv[1])
+import pefile
+import release
+from asn1crypto import cms, core, x509
+
+base, out, signer = sys.argv[2], sys.argv[3], sys.argv[4].split()
+entries, signed = release.unpack(base + ".zip"), release.unpack(base + "-signed.zip")["vimra.exe"]
+signature = release.Signature(release.read(base + "-signature.pem"))
+middle = {s.Name.rstrip(b"\0"): s.PointerToRawData + s.SizeOfRawData // 2
+          for s in release.load_pe(signed).sections}
+
+
+def flipped(data, at):
+    return data[:at] + bytes([data[at] ^ 1]) + data[at + 1:]
+
+
+def zipped(name, exe, entry="vimra.exe", **record):
+    """`exe` as `entry` of a zip beside the texts, its central directory record forged."""
+    with zipfile.ZipFile("%s/%s" % (out, name), "w") as z:
+        for text in ("LICENSE.txt", "readme.txt"):
+            z.writestr(text, entries[text])
+        info = zipfile.ZipInfo(entry)
+        z.writestr(info, exe)
+        for field, value in record.items():
+            setattr(info, field, value)
+    return name
+
+
+release.write(out + "/unsigned-other-build.exe", flipped(entries["vimra.exe"], middle[b".text"]))
+release.run(["osslsigncode", "sign", "-h", "sha256"] + signer +
+            ["-in", out + "/unsigned-other-build.exe", "-out", out + "/other-build.exe"])
+release.take_off(out + "/other-build.exe", out + "/other-build.pem")
+release.write(out + "/text-file.zip", b"not a zip\n")
+pe = pefile.PE(data=entries["vimra.exe"])
+pe.OPTIONAL_HEADER.NumberOfRvaAndSizes = 4
+few = pe.write()
+pe.OPTIONAL_HEADER.NumberOfRvaAndSizes = 16
+pe.sections[1].PointerToRawData = pe.sections[0].PointerToRawData
+# The published signature without the digest its signer signs; then with its
+# issuer's name, as its certificate and its signer give it, 1,000 deep.
+content = cms.ContentInfo.load(signature.der)
+for attribute in content["content"]["signer_infos"][0]["signed_attrs"]:
+    if attribute["type"].native == "message_digest":
+        attribute["values"] = []
+release.write(out + "/no-digest.der", content.dump(force=True))
+nesting = core.Null().dump()
+for _ in range(1000):
+    nesting = core.Sequence(contents=nesting).dump()
+nesting = core.Sequence(contents=core.ObjectIdentifier("1.2.3.4").dump() + nesting).dump()
+issuer = x509.Name.load(core.Sequence(contents=core.Set(contents=nesting).dump()).dump())
+content = cms.ContentInfo.load(signature.der)
+content["content"]["signer_infos"][0]["sid"].chosen["issuer"] = issuer
+content["content"]["certificates"][0].chosen["tbs_certificate"]["issuer"] = issuer
+release.write(out + "/nested.der", content.dump(force=True))
+# vimra.exe's name in the central directory, its record's flags 37 bytes before: UTF-8, and it is not.
+utf8 = bytearray(release.read(out + "/" + zipped("utf8.zip", signed)))
+at = utf8.rindex(b"vimra.exe")
+utf8[at], utf8[at - 37] = 0xFF, utf8[at - 37] | 0x08
+release.write(out + "/utf8.zip", bytes(utf8))
+# 4 MB of base64, which a reader in time square to its lines took minutes over.
+release.write(out + "/oversize.pem", b"-----BEGIN PKCS7-----\n" + (b"A" * 64 + b"\n") * (1 << 16))
+
+for status, words, *files in [
+    (1, "changed after signing, in code (.text)", zipped("text.zip", flipped(signed, middle[b".text"]))),
+    (1, "changed after signing, in resources (.rsrc)", zipped("rsrc.zip", flipped(signed, middle[b".rsrc"]))),
+    (1, "its signature is damaged: its signature value does not check out",
+     zipped("signature.zip", flipped(signed, signed.index(signature.value) + len(signature.value) // 2))),
+    (1, "8 bytes are appended after its signature", zipped("append.zip", signed + b"appended")),
+    (1, "signed over a different build", zipped("other-build.zip", release.read(out + "/other-build.exe"))),
+    (1, "its signature is not the one given", "other-build.zip", base + "-signature.pem"),
+    (1, "the signature given was made over a different build", base + ".zip", "other-build.pem"),
+    (2, "no such file: %s/missing.zip" % out, "missing.zip"),
+    (2, "text-file.zip is not a zip file", "text-file.zip"),
+    (2, "it holds LICENSE.txt, readme.txt, setup.exe", zipped("other.zip", b"MZ", "setup.exe")),
+    (2, "not-a-program.zip: vimra.exe: not a Windows program", zipped("not-a-program.zip", b"text\n")),
+    (2, "no such file: %s/missing.pem" % out, base + "-signed.zip", "missing.pem"),
+    (2, "not a PKCS#7 signature", base + "-signed.zip", "text-file.zip"),
+    (2, r"holds \x1b[2K\rVERIFIED: vimra", zipped("control.zip", signed, "\x1b[2K\rVERIFIED: vimra\x1b[8m")),
+    (2, "vimra.exe is encrypted", zipped("encrypted.zip", signed, flag_bits=1)),
+    (2, "utf8.zip cannot be unpacked: 'utf-8' codec", "utf8.zip"),
+    (2, "cannot be unpacked: Error -3", zipped("deflate.zip", b"\xff" * 64, compress_type=8)),
+    (2, "compressed by method 9", zipped("method.zip", signed, compress_type=9)),
+    (2, "too few data directories", zipped("directories.zip", few)),
+    (1, "its signed attributes do not match", base + ".zip", "no-digest.der"),
+    (2, "over the limit of 64 KiB", zipped("gigabyte.zip", signed, file_size=1 << 30)),
+    (2, "sections overlap", zipped("overlap.zip", pe.write())),
+    (2, "over the limit of 16 KiB", base + ".zip", "oversize.pem"),
+    (2, "not a PKCS#7 signature", base + ".zip", "nested.der"),
+]:
+    print("|".join([str(status), words] + [f if "/" in f else "%s/%s" % (out, f) for f in files]))
+PY
+seconds=30
+while IFS='|' read -r want words zip signature; do
+    expect "${zip##*/} ${signature##*/}" "$want" "$words" verify "$zip" ${signature:+"$signature"}
+done <"$tampered/rows"
 
 # The zip made again, a while after the first: the same bytes.
 VIMRA_DIST=$work/again "$release" package >/dev/null
