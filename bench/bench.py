@@ -41,10 +41,6 @@ def stop_prefix(prefix):
     wine.stop_prefix(wine.wine_env(prefix))
 
 
-def launch(prefix, program, *args):
-    return wine.start(wine.wine_env(prefix), program, *args)
-
-
 def find_program(prefix, image, timeout=20.0):
     """The pid of the prefix's process running image, once there is one."""
     def found():
@@ -99,7 +95,7 @@ def side_by_side(opts, prefixes):
     }
     pids = {}
     for key, (program, args, _) in programs.items():
-        launch(prefixes[key], program, *args)
+        wine.start(wine.wine_env(prefixes[key]), program, *args)
     for key, (_, _, image) in programs.items():
         pids[key] = find_program(prefixes[key], image)
         if pids[key] is None:
@@ -131,16 +127,16 @@ def start_and_exit(opts, prefix):
     starts, exits, codes = [], [], []
     for _ in range(opts.runs):
         began = time.monotonic()
-        proc = launch(prefix, opts.exe, "127.0.0.1")
-        if tray.wait_icon(env, lambda icon: icon is not None, 30.0, 0.02)[0] is None:
+        proc = wine.start(env, opts.exe, "127.0.0.1")
+        took, _, at = tray.wait_icon(env, lambda icon: icon is not None, 30.0, 0.02)
+        if took is None:
             proc.kill()
             sys.exit("bench: no tray icon appeared")
         starts.append(time.monotonic() - began)
-        at = tray.wait_icon(env, lambda icon: True, 1)[2]
         pid = find_program(prefix, image)
         time.sleep(1.5)
         clicked = tray.click_menu(env, *at, image, tray.EXIT)
-        if clicked is None or not procs.poll(lambda: not procs.alive(pid), 15.0, step=0.01):
+        if clicked is None or not procs.poll(lambda: procs.live_thread(pid) is None, 15.0, step=0.01):
             stop_prefix(prefix)
             sys.exit("bench: Exit from the tray menu did not end the program")
         exits.append(time.monotonic() - clicked)
@@ -161,7 +157,7 @@ def request_rates(opts, prefix, control):
     address = testhost.host_address(HOST_INDEX)
     rates = {}
     try:
-        launch(prefix, opts.exe, address)
+        wine.start(wine.wine_env(prefix), opts.exe, address)
         if find_program(prefix, os.path.basename(opts.exe).lower()) is None:
             sys.exit("bench: vimra did not start")
         for mode in ("reply 0", "drop"):
@@ -192,7 +188,7 @@ def soak(opts, prefixes, control):
     try:
         pids = {}
         for key, target in targets.items():
-            launch(prefixes[key], opts.exe, target)
+            wine.start(wine.wine_env(prefixes[key]), opts.exe, target)
             pids[key] = find_program(prefixes[key], image)
         time.sleep(opts.settle)
         samples = {key: [soak_sample(opts, prefixes[key], pids[key])] for key in targets}

@@ -48,10 +48,6 @@ def live_thread(pid):
     return None
 
 
-def alive(pid):
-    return live_thread(pid) is not None
-
-
 def prefix_processes(prefix):
     """{pid: command line, a list} of the live processes of the Wine prefix:
     every one of them has it in its environment, the wineserver included."""

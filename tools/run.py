@@ -161,15 +161,8 @@ def explain_end(view, proc, address, log):
         say("vimra ended with exit code 0 without showing an icon: %r is not an IPv4" % address, at)
         say("         address it accepts (it takes numbers such as 192.0.2.1 and looks up no names)")
     else:
-        try:
-            with open(log, encoding="utf-8", errors="replace") as f:
-                last = f.read().splitlines()[-5:]
-        except OSError:
-            last = []
-        say("vimra ended by itself with exit code %d; %s" % (
-            code, "Wine's last messages (all in %s):" % log if last else "Wine printed nothing"), at)
-        for line in last:
-            say("    " + line)
+        say("vimra ended by itself with exit code %d; Wine's last messages (all in %s): %s"
+            % (code, log, procs.tail(log, 5)), at)
     return code
 
 
