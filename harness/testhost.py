@@ -116,9 +116,9 @@ def session(name, index, lifetime, log):
     try:
         yield (None, why) if why else (control, None)
     finally:
-        if control and (command(control, "quit") != "ok" or procs.wait_end(control, 5) is None):
-            control.kill()
         if control:
+            if command(control, "quit") != "ok" or procs.wait_end(control, 5) is None:
+                control.kill()
             control.wait()
         down(name)
 

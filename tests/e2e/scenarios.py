@@ -220,7 +220,8 @@ def export_names(dll):
 
 
 def responder(ctx, line):
-    return testhost.command(ctx["control"], line) if ctx.get("control") else None
+    # Only rows with a responder command run its steps, and none runs without the host.
+    return testhost.command(ctx["control"], line)
 
 
 def run_step(ctx, proc, step, figures, mark):
@@ -435,10 +436,11 @@ def reset_wine(ctx):
         with open(log, "w") as err:
             ctx["keeper"] = procs.helper(wine.start(dict(ctx["env"], WINEDEBUG=DESKTOP_LOG), "cmd", "/c", "pause",
                                                     stdin=subprocess.PIPE, stderr=err), "Wine's desktop keeper", log)
-        up = procs.poll(lambda: procs.ended([ctx["xvfb"]]) or any(
+        up = procs.poll(lambda: procs.ended(helpers(ctx)) or any(
             w.cls.startswith('"explorer.exe"') for w in display.windows(ctx["env"])), scaled(ctx, 15.0), 0.1)
-        # With no display there is no desktop to wait for: the caller names the cause.
-        if procs.ended([ctx["xvfb"]]) or up and quiet(ctx, scaled(ctx, 15.0)):
+        # A process the table runs on is gone: no desktop to wait for, and
+        # the caller names the cause.
+        if procs.ended(helpers(ctx)) or up and quiet(ctx, scaled(ctx, 15.0)):
             return
         ctx["failures"] += 1
         why = procs.ended(helpers(ctx)) or "desktop not up and quiet (attempt %d)" % attempt
@@ -491,13 +493,14 @@ def find_cross_tools(ctx):
 
 
 def build_drop_icon(ctx):
-    target = os.path.join(ctx["tmp"], "drop_icon.exe")
-    made = ctx["compiler"] and subprocess.run([ctx["compiler"], "-static", "-o", target, DROP_ICON_SOURCE,
-                                               "-lshell32"], capture_output=True, text=True, timeout=120)
+    target, log = os.path.join(ctx["tmp"], "drop_icon.exe"), os.path.join(ctx["tmp"], "drop_icon.err")
+    with open(log, "w") as err:
+        made = ctx["compiler"] and subprocess.run([ctx["compiler"], "-static", "-o", target, DROP_ICON_SOURCE,
+                                                   "-lshell32"], stdout=err, stderr=err, timeout=120)
     if made and made.returncode == 0:
         ctx["drop_icon"] = target
     else:
-        ctx["drop_icon_error"] = " | ".join(made.stderr.splitlines()[-4:]) if made else "no compiler for this lane"
+        ctx["drop_icon_error"] = procs.tail(log) if made else "no compiler for this lane"
 
 
 def main():
