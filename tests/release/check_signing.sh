@@ -218,7 +218,7 @@ pe.OPTIONAL_HEADER.NumberOfRvaAndSizes = 16
 pe.sections[1].PointerToRawData = pe.sections[0].PointerToRawData
 # The published signature without the digest its signer signs; then with its
 # issuer's name, as its certificate and its signer give it, 1,000 deep under an
-# attribute type of no known name (a private OID), which is read as it comes.
+# attribute type of no known name (the arc kept for examples), read as it comes.
 content = cms.ContentInfo.load(signature.der)
 for attribute in content["content"]["signer_infos"][0]["signed_attrs"]:
     if attribute["type"].native == "message_digest":
@@ -227,7 +227,7 @@ release.write(out + "/no-digest.der", content.dump(force=True))
 nesting = core.Null().dump()
 for _ in range(1000):
     nesting = core.Sequence(contents=nesting).dump()
-nesting = core.Sequence(contents=core.ObjectIdentifier("1.3.6.1.4.1.55555.1").dump() + nesting).dump()
+nesting = core.Sequence(contents=core.ObjectIdentifier("2.999").dump() + nesting).dump()
 issuer = x509.Name.load(core.Sequence(contents=core.Set(contents=nesting).dump()).dump())
 content = cms.ContentInfo.load(signature.der)
 content["content"]["signer_infos"][0]["sid"].chosen["issuer"] = issuer
